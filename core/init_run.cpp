@@ -1,0 +1,129 @@
+#include "core/init_run.h"
+
+#include <memory>
+#include <utility>
+
+#include "core/transfer_buffer.h"
+
+namespace ferrotick {
+
+namespace {
+
+const ChoosePathRequest& CreateRequest() {
+  static const ChoosePathRequest request{
+      /*openType=*/false,
+      /*defaultExtension=*/"tmp",
+      /*defaultFileName=*/"testdata",
+      /*filter=*/"tmp files (*.tmp)|*.tmp|All Files (*.*)|*.*||",
+      /*initialDirectory=*/".",
+      /*mustExist=*/false,
+      /*promptOverwrite=*/true,
+      /*hideReadOnly=*/true};
+  return request;
+}
+
+// The timed fill. False when cancelled; throws FileError on a failed write.
+bool Fill(BenchState& state, TestFile& file, TransferBuffer& buffer,
+          int bufferKB) {
+  const int writesPerMB = WritesPerMB(bufferKB);
+  const ClockValue start = ReadClock();
+  state.m_clockStart.store(start);
+  int i = 0;
+  for (; i < state.m_nFileSizeMB.load(); ++i) {
+    for (int w = 0; w < writesPerMB; ++w) {
+      file.Write(buffer.Data(), buffer.Size());
+      state.CheckAbandon();
+    }
+    if (state.m_bCancelInit.load()) return false;
+    if (IsWriteProgressPoint(i)) {
+      const double seconds = SecondsSince(start);
+      state.m_dSeconds.store(seconds);
+      state.m_log.Append(
+          InitProgressLine(i, seconds, state.m_nFileSizeMB.load()));
+    }
+    if (state.m_pListener) {
+      state.m_pListener->OnProgress(
+          "create", static_cast<std::uint64_t>(i + 1) * writesPerMB *
+                        buffer.Size(),
+          SecondsSince(start));
+    }
+  }
+  if (state.m_options.sync) file.Sync();
+  const double seconds = SecondsSince(start);
+  state.m_dSeconds.store(seconds);
+  if (state.m_pListener) {
+    const int mb = state.m_nFileSizeMB.load();
+    state.m_pListener->OnPass(PassRecord{
+        "create", 1, mb,
+        static_cast<std::uint64_t>(i) * writesPerMB * buffer.Size(), seconds,
+        Rate(mb, seconds), bufferKB});
+  }
+  return true;
+}
+
+}  // namespace
+
+void OnCreate(BenchState& state) {
+  state.m_workers.Reap();
+  const std::optional<std::string> path =
+      state.m_view.ChoosePath(CreateRequest());
+  if (!path) return;
+  state.m_strPath.Set(*path);
+  if (!state.m_file.Open(*path, OpenMode::kCreate, state.m_options.direct)) {
+    state.m_log.Append("Open Failed");
+    return;
+  }
+  state.m_log.Append(*path);
+  state.m_view.SetTitle(Format("Ferrotick: %s", path->c_str()));
+  state.m_bCancelInit.store(false);
+  // The run owns the handle from here on; a later open on the window
+  // thread works on a handle of its own.
+  auto file = std::make_shared<TestFile>(std::move(state.m_file));
+  const bool started = state.m_workers.Start(
+      [&state, file] { InitThread(state, std::move(*file)); });
+  if (!started) {
+    state.m_log.Append("InitThread did not start.");
+    return;
+  }
+  state.m_log.Append(Format("Initializing %dMB w/%dKB bufs",
+                            state.m_nFileSizeMB.load(),
+                            state.m_nBufferKB.load()));
+}
+
+void OnCancelInit(BenchState& state) { state.m_bCancelInit.store(true); }
+
+int InitThread(BenchState& state, TestFile file) {
+  try {
+    const int bufferKB = state.m_nBufferKB.load();
+    bool filled = false;
+    {
+      TransferBuffer buffer(static_cast<std::size_t>(bufferKB) * 1024);
+      if (buffer) {
+        try {
+          filled = Fill(state, file, buffer, bufferKB);
+        } catch (const FileError&) {
+          filled = false;
+        }
+      }
+    }
+    state.CheckAbandon();
+    if (!filled) {
+      // Not left held: a failed or cancelled fill lets go of the file.
+      file.Close();
+      state.m_log.Append("InitThread Failed or was Canceled.");
+      return 0;
+    }
+    state.m_log.Append(
+        InitDoneLine(state.m_nFileSizeMB.load(), state.m_dSeconds.load()));
+    // Closed before the tests are enabled, so a Write pressed at once finds
+    // the file free; the lines keep their order.
+    file.Close();
+    state.m_log.PostEnableTests(true);
+    state.m_log.Append(Format("%s Closed.", state.m_strPath.Get().c_str()));
+    return 1;
+  } catch (const Abandoned&) {
+    return 0;
+  }
+}
+
+}  // namespace ferrotick

@@ -1,0 +1,132 @@
+#include "core/log_commands.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/test_file.h"
+#include "core/timing.h"
+
+namespace ferrotick {
+
+namespace {
+
+const ChoosePathRequest& SaveLogRequest() {
+  static const ChoosePathRequest request{
+      /*openType=*/false,
+      /*defaultExtension=*/"txt",
+      /*defaultFileName=*/"Ferrotick",
+      /*filter=*/"txt files (*.txt)|*.txt|All Files (*.*)|*.*||",
+      /*initialDirectory=*/".",
+      /*mustExist=*/false,
+      /*promptOverwrite=*/true,
+      /*hideReadOnly=*/true};
+  return request;
+}
+
+constexpr std::size_t kExportChunk = 64 * 1024;
+
+}  // namespace
+
+ExportResult ExportLog(const MessageLog& log, const std::string& path) {
+  ExportResult result;
+  TestFile file;
+  if (!file.Open(path, OpenMode::kExport)) {
+    result.error = file.LastError();
+    return result;
+  }
+  result.opened = true;
+  std::string chunk;
+  try {
+    // The first line is not exported; the count is read before each line.
+    for (std::size_t i = 1; i < log.Count(); ++i) {
+      chunk += log.Line(i);
+      chunk += "\r\n";
+      if (chunk.size() >= kExportChunk) {
+        file.Write(chunk.data(), chunk.size());
+        chunk.clear();
+      }
+    }
+    file.Write(chunk.data(), chunk.size());
+  } catch (const FileError& error) {
+    result.error = error.Errno();
+    file.Close();
+    return result;
+  }
+  file.Close();
+  result.ok = true;
+  return result;
+}
+
+const std::vector<std::string>& AboutLines() {
+  static const std::vector<std::string> lines = {
+      "",
+      "Vexa - Ferrotick 1.0.0.1",
+      "",
+      "Ferrotick tests the speed of your hard drive by simply",
+      "writing to file of your choice (you select the size) and timing it.",
+      "",
+      "Ferrotick is free for personal use. For any other use, please",
+      "contact Vexa first.",
+      "",
+      "Vexa is not responsible for any damage to your system or for any",
+      "data you lose by using this program. Use it at your own risk and",
+      "keep backups of anything you care about.",
+      "",
+      "If you would like the source code of this program, send a",
+      "contribution of any amount to the postal address below and",
+      "Vexa will send the source to you.",
+      "",
+      "Vexa",
+      "Ferrotick Source Requests",
+      "Street Address",
+      "City, Postal Code, Country",
+      "",
+      "Please include an e-mail address with your request, so that",
+      "the source can be sent to you electronically.",
+      "",
+      "Program notes:",
+      "",
+      "Read times are kind of wonky unless you have a HUGE file, since the",
+      "OS will cache stuff and then the read times look fantastic.",
+      "",
+      "Write times experience this, to a lesser extent.",
+      "",
+      "Read/Write both loop over the file, until you stop them.",
+      "",
+      "I usually just Create a big file and look at the time. This is probably",
+      "the most accurate indication of what you will really get, in terms of",
+      "performance on your system.",
+      "",
+      "A file larger than your memory gives the most honest numbers.",
+      "",
+      "Enjoy!",
+      "Vexa - write to the address above.",
+      "",
+  };
+  return lines;
+}
+
+void OnClear(BenchState& state) { state.m_log.Clear(); }
+
+void OnAbout(BenchState& state) {
+  for (const std::string& line : AboutLines()) state.m_log.Append(line);
+}
+
+std::optional<std::string> OnSaveLog(BenchState& state) {
+  const std::optional<std::string> path =
+      state.m_view.ChoosePath(SaveLogRequest());
+  if (!path) return std::nullopt;
+  const ExportResult result = ExportLog(state.m_log, *path);
+  if (!result.opened) {
+    state.m_log.Append("Open Failed");
+    return std::nullopt;
+  }
+  if (!result.ok) {
+    return Format("An error occurred while writing %s: %s.", path->c_str(),
+                  std::strerror(result.error));
+  }
+  state.m_log.Append(Format("%s written.", path->c_str()));
+  return std::nullopt;
+}
+
+}  // namespace ferrotick

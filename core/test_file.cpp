@@ -1,0 +1,182 @@
+#include "core/test_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace ferrotick {
+
+namespace {
+
+std::string Describe(const char* what, int error) {
+  return std::string(what) + ": " + std::strerror(error);
+}
+
+int OpenFlags(OpenMode mode) {
+  switch (mode) {
+    case OpenMode::kCreate:
+    case OpenMode::kExport:
+      return O_WRONLY | O_CREAT;  // truncated once the lock is held
+    case OpenMode::kSharedWrite:
+      return O_WRONLY;
+    case OpenMode::kSharedRead:
+      return O_RDONLY;
+  }
+  return O_RDONLY;
+}
+
+bool Exclusive(OpenMode mode) {
+  return mode == OpenMode::kCreate || mode == OpenMode::kExport;
+}
+
+}  // namespace
+
+FileError::FileError(const std::string& what, int error)
+    : std::runtime_error(Describe(what.c_str(), error)), m_errno(error) {}
+
+TestFile::~TestFile() { Close(); }
+
+TestFile::TestFile(TestFile&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_lastError(other.m_lastError) {}
+
+TestFile& TestFile::operator=(TestFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_fd = std::exchange(other.m_fd, -1);
+    m_lastError = other.m_lastError;
+  }
+  return *this;
+}
+
+bool TestFile::Open(const std::string& path, OpenMode mode, bool direct) {
+  Close();
+  m_lastError = 0;
+  // Non-blocking only for the open itself: a FIFO must not hang it.
+  int flags = OpenFlags(mode) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  if (direct) flags |= O_DIRECT;
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    m_lastError = errno;
+    return false;
+  }
+  struct stat info {};
+  int refused = 0;
+  if (::fstat(fd, &info) != 0) {
+    refused = errno;
+  } else if (S_ISDIR(info.st_mode)) {
+    refused = EISDIR;
+  } else if (!S_ISREG(info.st_mode) && !S_ISCHR(info.st_mode) &&
+             !S_ISBLK(info.st_mode)) {
+    refused = EINVAL;
+  } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    refused = errno;
+  }
+  if (refused != 0) {
+    m_lastError = refused;
+    ::close(fd);
+    return false;
+  }
+  const int lock = (Exclusive(mode) ? LOCK_EX : LOCK_SH) | LOCK_NB;
+  int locked;
+  do {
+    locked = ::flock(fd, lock);
+  } while (locked != 0 && errno == EINTR);
+  // Truncate only once the lock shows nobody else holds the file.
+  if (locked != 0 ||
+      (Exclusive(mode) && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0)) {
+    m_lastError = errno;
+    ::close(fd);
+    return false;
+  }
+  m_fd = fd;
+  return true;
+}
+
+void TestFile::SeekToStart() {
+  if (::lseek(m_fd, 0, SEEK_SET) < 0) throw FileError("seek", errno);
+}
+
+std::uint64_t TestFile::Length() const {
+  struct stat info {};
+  if (::fstat(m_fd, &info) != 0) throw FileError("stat", errno);
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::size_t TestFile::Read(void* buffer, std::size_t n) {
+  for (;;) {
+    const ssize_t got = ::read(m_fd, buffer, n);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) throw FileError("read", errno);
+  }
+}
+
+void TestFile::Write(const void* buffer, std::size_t n) {
+  const char* bytes = static_cast<const char*>(buffer);
+  while (n > 0) {
+    const ssize_t put = ::write(m_fd, bytes, n);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      throw FileError("write", errno);
+    }
+    if (put == 0) throw FileError("write", EIO);
+    bytes += put;
+    n -= static_cast<std::size_t>(put);
+  }
+}
+
+void TestFile::Sync() {
+  if (::fdatasync(m_fd) != 0) throw FileError("fdatasync", errno);
+}
+
+void TestFile::DropCache() {
+  if (::fdatasync(m_fd) != 0 && errno != EINVAL) {
+    throw FileError("fdatasync", errno);
+  }
+  const int error = ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED);
+  if (error != 0) throw FileError("posix_fadvise", error);
+}
+
+void TestFile::Close() {
+  if (m_fd >= 0) {
+    ::close(m_fd);  // also drops the lock
+    m_fd = -1;
+  }
+}
+
+bool RemoveUnlessInUse(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return false;
+  if (S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  if (S_ISREG(info.st_mode)) {
+    // Any handle of ours or of another process holds a lock on the file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
+                                            O_NONBLOCK | O_NOCTTY);
+    if (fd >= 0) {
+      if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error == EWOULDBLOCK ? EBUSY : error;
+        return false;
+      }
+      const int removed = ::unlink(path.c_str());
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+      return removed == 0;
+    }
+  }
+  return ::unlink(path.c_str()) == 0;
+}
+
+}  // namespace ferrotick

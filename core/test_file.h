@@ -1,0 +1,65 @@
+// The test-file handle on POSIX calls.
+//
+// Sharing between handles is emulated with flock(): create and export hold
+// an exclusive lock, shared read and shared write a shared lock, taken
+// without waiting. Every open() makes its own lock owner, so two handles of
+// this process conflict just as handles of two processes do.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace ferrotick {
+
+enum class OpenMode {
+  kCreate,       // created or truncated; write; exclusive
+  kSharedWrite,  // must exist, kept whole; write; shared
+  kSharedRead,   // must exist; read; shared
+  kExport,       // created or truncated; write; exclusive
+};
+
+// A failed transfer or seek; carries errno.
+class FileError : public std::runtime_error {
+ public:
+  FileError(const std::string& what, int error);
+  int Errno() const { return m_errno; }
+
+ private:
+  int m_errno;
+};
+
+class TestFile {
+ public:
+  TestFile() = default;
+  ~TestFile();
+  TestFile(TestFile&& other) noexcept;
+  TestFile& operator=(TestFile&& other) noexcept;
+  TestFile(const TestFile&) = delete;
+  TestFile& operator=(const TestFile&) = delete;
+
+  // Closes any earlier open first. Reports failure by its result; the
+  // reason stays in LastError().
+  bool Open(const std::string& path, OpenMode mode, bool direct = false);
+  bool IsOpen() const { return m_fd >= 0; }
+  void SeekToStart();                  // throws FileError
+  std::uint64_t Length() const;        // throws FileError
+  std::size_t Read(void* buffer, std::size_t n);  // 0 at the end; throws
+  void Write(const void* buffer, std::size_t n);  // whole buffer or throws
+  void Sync();                         // fdatasync; throws FileError
+  void DropCache();                    // page-cache advice; throws FileError
+  void Close();
+  int LastError() const { return m_lastError; }
+  int Descriptor() const { return m_fd; }
+
+ private:
+  int m_fd = -1;
+  int m_lastError = 0;
+};
+
+// Removes a plain file (never a folder) unless a handle holds its lock.
+// Returns false, with errno set, when the file is missing or in use.
+bool RemoveUnlessInUse(const std::string& path);
+
+}  // namespace ferrotick

@@ -1,0 +1,52 @@
+// Clock, MB units, progress cadence, rates and the timing lines shared by
+// the three runs.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace ferrotick {
+
+// Monotonic wall-clock reading in nanoseconds.
+using ClockValue = std::int64_t;
+ClockValue ReadClock();
+double SecondsBetween(ClockValue start, ClockValue now);
+double SecondsSince(ClockValue start);
+
+// A pass that moved data in less time than the clock resolves is timed as
+// this much, so its rate is a finite lower bound rather than inf or nan.
+inline constexpr double kMinSeconds = 1e-6;
+
+// A pass that moved no data is followed by this pause, so that an empty
+// file or a File Size of 0 cannot flood the log faster than it is shown.
+inline constexpr std::chrono::milliseconds kEmptyPassPause{20};
+
+inline constexpr std::int64_t kBytesPerMB = 1048576;
+inline constexpr int kProgressEveryMB = 128;
+
+// W: writes of Buffer Size KB that make one MB of a write-based run.
+inline int WritesPerMB(int bufferKB) { return 1024 / bufferKB; }
+// The write-based runs report after MB index i when this holds.
+inline bool IsWriteProgressPoint(int i) {
+  return i >= 1 && i % kProgressEveryMB == 0;
+}
+// The read run reports when its MB counter becomes a multiple of 128.
+inline bool IsReadProgressPoint(int m) {
+  return m >= 1 && m % kProgressEveryMB == 0;
+}
+// MB per second; 0 MB is 0.0 whatever the time.
+double Rate(double mb, double seconds);
+
+std::string InitProgressLine(int i, double seconds, int fileSizeMB);
+std::string InitDoneLine(int fileSizeMB, double seconds);
+std::string WriteProgressLine(int i, double seconds, int fileSizeMB);
+std::string WrotePassLine(int n, double seconds);
+std::string ReadProgressLine(int m, double seconds);
+std::string ReadPassLine(int m, double seconds);
+
+// printf-style line building.
+std::string Format(const char* format, ...)
+    __attribute__((format(printf, 1, 2)));
+
+}  // namespace ferrotick

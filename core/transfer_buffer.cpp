@@ -1,0 +1,35 @@
+#include "core/transfer_buffer.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+namespace ferrotick {
+
+namespace {
+
+void* AlignedAllocate(std::size_t alignment, std::size_t bytes) {
+  return std::aligned_alloc(alignment, bytes);
+}
+
+std::atomic<TransferBuffer::Allocator> g_allocator{AlignedAllocate};
+
+}  // namespace
+
+TransferBuffer::TransferBuffer(std::size_t bytes) {
+  const std::size_t rounded =
+      (bytes + kAlignment - 1) / kAlignment * kAlignment;
+  m_data = static_cast<char*>(g_allocator.load()(kAlignment, rounded));
+  if (m_data) {
+    std::memset(m_data, 0, rounded);
+    m_size = bytes;
+  }
+}
+
+TransferBuffer::~TransferBuffer() { std::free(m_data); }
+
+void TransferBuffer::SetAllocatorForTest(Allocator allocator) {
+  g_allocator.store(allocator ? allocator : AlignedAllocate);
+}
+
+}  // namespace ferrotick

@@ -1,0 +1,32 @@
+// The transfer buffer a run owns for its length.
+#pragma once
+
+#include <cstddef>
+
+namespace ferrotick {
+
+class TransferBuffer {
+ public:
+  // Zero-filled so that no stale process memory reaches the disk. Aligned
+  // for O_DIRECT. Empty (false) when the memory cannot be had.
+  explicit TransferBuffer(std::size_t bytes);
+  ~TransferBuffer();
+  TransferBuffer(const TransferBuffer&) = delete;
+  TransferBuffer& operator=(const TransferBuffer&) = delete;
+
+  explicit operator bool() const { return m_data != nullptr; }
+  char* Data() { return m_data; }
+  std::size_t Size() const { return m_size; }
+
+  // Lets a test make the next allocations fail.
+  using Allocator = void* (*)(std::size_t alignment, std::size_t bytes);
+  static void SetAllocatorForTest(Allocator allocator);
+
+  static constexpr std::size_t kAlignment = 4096;
+
+ private:
+  char* m_data = nullptr;
+  std::size_t m_size = 0;
+};
+
+}  // namespace ferrotick
