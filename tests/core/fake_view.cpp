@@ -162,6 +162,13 @@ std::string ReadAll(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+int ByteAt(const std::string& path, std::uint64_t offset) {
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  const int c = in.get();
+  return in ? c : -1;
+}
+
 std::uint64_t FileLength(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return 0;

@@ -75,6 +75,8 @@ int ThreadCount();
 // A file of `bytes` bytes made of byte `fill`.
 void MakeFile(const std::string& path, std::uint64_t bytes, char fill = 'x');
 std::string ReadAll(const std::string& path);
+// The byte at `offset`, or -1 past the end.
+int ByteAt(const std::string& path, std::uint64_t offset);
 std::uint64_t FileLength(const std::string& path);
 bool Exists(const std::string& path);
 // True when `line` matches `format` where the only conversions are

@@ -1,0 +1,280 @@
+#include "core/init_run.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "core/transfer_buffer.h"
+#include "tests/core/fake_view.h"
+
+namespace ferrotick {
+namespace {
+
+using testing::Bench;
+using testing::Exists;
+using testing::FileLength;
+using testing::MatchesFormat;
+using testing::OpenDescriptors;
+using testing::TempDir;
+
+constexpr std::uint64_t kMB = 1048576;
+
+TEST(Create, FileSizeOneGivesTheLinesInOrder) {
+  TempDir dir;
+  const auto fdsBefore = OpenDescriptors();
+  const std::string path = dir.File("testdata.tmp");
+  {
+    Bench bench;
+    bench.state.m_nFileSizeMB = 1;
+    bench.view.answers.push_back(path);
+    OnCreate(bench.state);
+    // The command's own lines are in before any worker line.
+    ASSERT_EQ(bench.Lines(),
+              (std::vector<std::string>{path, "Initializing 1MB w/128KB bufs"}));
+    EXPECT_EQ(bench.view.title, "Ferrotick: " + path);
+    ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
+    const auto lines = bench.Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(MatchesFormat(lines[2], "Init Done: %.3fMBs")) << lines[2];
+    EXPECT_TRUE(bench.view.testsEnabled);
+    EXPECT_EQ(FileLength(path), kMB);
+    // Create leaves the captions and the settings alone.
+    EXPECT_EQ(bench.view.showSettingsCalls, 0);
+    EXPECT_EQ(bench.view.writeCaption, "Write");
+    const ChoosePathRequest& request = bench.view.requests.at(0);
+    EXPECT_FALSE(request.openType);
+    EXPECT_EQ(request.defaultExtension, "tmp");
+    EXPECT_EQ(request.defaultFileName, "testdata");
+    EXPECT_EQ(request.filter, "tmp files (*.tmp)|*.tmp|All Files (*.*)|*.*||");
+    EXPECT_EQ(request.initialDirectory, ".");
+    EXPECT_TRUE(request.promptOverwrite);
+    EXPECT_FALSE(request.mustExist);
+    EXPECT_TRUE(request.hideReadOnly);
+    ASSERT_TRUE(bench.WaitIdle());
+    EXPECT_EQ(OpenDescriptors(), fdsBefore);
+  }
+  EXPECT_EQ(OpenDescriptors(), fdsBefore);
+}
+
+TEST(Create, OneProgressLineAt128Of129) {
+  TempDir dir;
+  Bench bench;
+  const std::string path = dir.File("big.tmp");
+  bench.state.m_nFileSizeMB = 129;
+  bench.view.answers.push_back(path);
+  OnCreate(bench.state);
+  ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
+  const auto lines = bench.Lines();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_TRUE(MatchesFormat(lines[2], "  Init... %.3f MBs [128/129]"))
+      << lines[2];
+  EXPECT_TRUE(MatchesFormat(lines[3], "Init Done: %.3fMBs")) << lines[3];
+  EXPECT_EQ(FileLength(path), 129 * kMB);
+}
+
+TEST(Create, BufferSize1000MakesMBsOf1000KB) {
+  TempDir dir;
+  Bench bench;
+  const std::string path = dir.File("odd.tmp");
+  bench.state.m_nFileSizeMB = 3;
+  bench.state.m_nBufferKB = 1000;
+  bench.view.answers.push_back(path);
+  OnCreate(bench.state);
+  EXPECT_EQ(bench.Lines().back(), "Initializing 3MB w/1000KB bufs");
+  ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
+  EXPECT_EQ(FileLength(path), 3u * 1000 * 1024);
+}
+
+TEST(Create, BufferSize3LeavesEachMBOneKBShort) {
+  TempDir dir;
+  Bench bench;
+  const std::string path = dir.File("three.tmp");
+  bench.state.m_nFileSizeMB = 2;
+  bench.state.m_nBufferKB = 3;
+  bench.view.answers.push_back(path);
+  OnCreate(bench.state);
+  ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
+  EXPECT_EQ(FileLength(path), 2u * 341 * 3 * 1024);
+}
+
+TEST(Create, FileSizeZeroWritesNothingAndSucceeds) {
+  TempDir dir;
+  Bench bench;
+  const std::string path = dir.File("empty.tmp");
+  bench.state.m_nFileSizeMB = 0;
+  bench.view.answers.push_back(path);
+  OnCreate(bench.state);
+  ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
+  const auto lines = bench.Lines();
+  EXPECT_EQ(lines[1], "Initializing 0MB w/128KB bufs");
+  EXPECT_EQ(lines[2], "Init Done: 0.000MBs");
+  EXPECT_TRUE(bench.view.testsEnabled);
+  EXPECT_TRUE(Exists(path));
+  EXPECT_EQ(FileLength(path), 0u);
+}
+
+TEST(Create, CancelledChooserDoesNothing) {
+  Bench bench;
+  bench.state.m_strPath.Set("/earlier/path");
+  OnCreate(bench.state);
+  EXPECT_EQ(bench.log.Count(), 0u);
+  EXPECT_EQ(bench.state.m_strPath.Get(), "/earlier/path");
+  EXPECT_EQ(bench.view.title, "");
+}
+
+TEST(Create, OpenFailsOnAFolderOrAMissingFolder) {
+  TempDir dir;
+  Bench bench;
+  for (const std::string& path : {dir.path(), dir.File("no/such/dir.tmp")}) {
+    bench.view.answers.push_back(path);
+    OnCreate(bench.state);
+    EXPECT_EQ(bench.Lines().back(), "Open Failed");
+    EXPECT_EQ(bench.state.m_strPath.Get(), path);  // already stored
+  }
+  EXPECT_EQ(bench.log.Count(), 2u);
+  EXPECT_EQ(bench.view.title, "");
+  EXPECT_EQ(bench.state.m_workers.Running(), 0u);
+}
+
+TEST(Create, DiskFullFailsTheFill) {
+  Bench bench;
+  const auto fdsBefore = OpenDescriptors();
+  bench.view.answers.push_back("/dev/full");
+  bench.state.m_nFileSizeMB = 4;
+  OnCreate(bench.state);
+  ASSERT_TRUE(bench.WaitForLine("InitThread Failed or was Canceled."));
+  ASSERT_TRUE(bench.WaitIdle());
+  EXPECT_FALSE(bench.view.testsEnabled);
+  EXPECT_FALSE(bench.Find("/dev/full Closed.").has_value());
+  // The failed fill let go of its handle.
+  EXPECT_EQ(OpenDescriptors(), fdsBefore);
+}
+
+TEST(Create, CancelStopsAfterTheMBUnderWay) {
+  TempDir dir;
+  Bench bench;
+  const std::string path = dir.File("cancel.tmp");
+  bench.state.m_nFileSizeMB = 8192;
+  bench.state.m_nBufferKB = 1;  // 1024 writes per MB: slow enough to catch
+  bench.view.answers.push_back(path);
+  OnCreate(bench.state);
+  ASSERT_TRUE(bench.DrainUntil([&] { return FileLength(path) > 2 * kMB; }));
+  OnCancelInit(bench.state);
+  ASSERT_TRUE(bench.WaitForLine("InitThread Failed or was Canceled."));
+  ASSERT_TRUE(bench.WaitIdle());
+  // Whole MBs only, and far from the 8192 asked for.
+  EXPECT_EQ(FileLength(path) % kMB, 0u);
+  EXPECT_LT(FileLength(path), 8192 * kMB);
+  EXPECT_FALSE(bench.view.testsEnabled);
+  // The cancelled fill released the file: it can be created again.
+  TestFile again;
+  EXPECT_TRUE(again.Open(path, OpenMode::kCreate));
+}
+
+TEST(Create, CancelDuringTheLastMBStillCancels) {
+  TempDir dir;
+  Bench bench;
+  const std::string path = dir.File("last.tmp");
+  bench.state.m_nFileSizeMB = 4096;
+  bench.state.m_nBufferKB = 1;
+  bench.view.answers.push_back(path);
+  OnCreate(bench.state);
+  ASSERT_TRUE(bench.DrainUntil([&] { return FileLength(path) > kMB; }));
+  // Cancel, then lower File Size so that the MB under way is the last:
+  // the cancel test comes before the loop's own test.
+  OnCancelInit(bench.state);
+  bench.state.m_nFileSizeMB = 1;
+  ASSERT_TRUE(bench.WaitForLine("InitThread Failed or was Canceled."));
+  for (const std::string& line : bench.Lines()) {
+    EXPECT_NE(line.rfind("Init Done", 0), 0u) << line;
+  }
+  EXPECT_FALSE(bench.view.testsEnabled);
+}
+
+TEST(Create, CancelBeforeCreateIsClearedByCreate) {
+  TempDir dir;
+  Bench bench;
+  const std::string path = dir.File("c.tmp");
+  OnCancelInit(bench.state);
+  bench.state.m_nFileSizeMB = 1;
+  bench.view.answers.push_back(path);
+  OnCreate(bench.state);
+  ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
+}
+
+TEST(Create, SecondCreateOnAFileBeingFilledIsRefused) {
+  TempDir dir;
+  Bench bench;
+  const std::string path = dir.File("busy.tmp");
+  bench.state.m_nFileSizeMB = 8192;
+  bench.state.m_nBufferKB = 1;
+  bench.view.answers.push_back(path);
+  OnCreate(bench.state);
+  bench.view.answers.push_back(path);
+  OnCreate(bench.state);  // the running fill holds the file
+  EXPECT_EQ(bench.Lines().back(), "Open Failed");
+  ASSERT_TRUE(bench.DrainUntil([&] { return FileLength(path) > kMB; }));
+  // A fill on another file may run beside it.
+  const std::string other = dir.File("other.tmp");
+  bench.state.m_nFileSizeMB = 1;
+  bench.view.answers.push_back(other);
+  OnCreate(bench.state);
+  ASSERT_TRUE(bench.WaitForLine(other + " Closed."));
+  OnCancelInit(bench.state);
+  ASSERT_TRUE(bench.WaitForLine("InitThread Failed or was Canceled."));
+  ASSERT_TRUE(bench.WaitIdle());
+}
+
+TEST(Create, ClosedLineShowsThePathOfThatMoment) {
+  TempDir dir;
+  Bench bench;
+  const std::string path = dir.File("a.tmp");
+  bench.state.m_nFileSizeMB = 1;
+  bench.view.answers.push_back(path);
+  OnCreate(bench.state);
+  bench.state.m_strPath.Set("/replaced/meanwhile");
+  ASSERT_TRUE(bench.WaitIdle());
+  EXPECT_EQ(bench.Lines().back(), "/replaced/meanwhile Closed.");
+}
+
+void* FailAllocation(std::size_t, std::size_t) { return nullptr; }
+
+TEST(Create, NoBufferFailsTheRunAndReleasesTheFile) {
+  TempDir dir;
+  Bench bench;
+  const auto fdsBefore = OpenDescriptors();
+  const std::string path = dir.File("nomem.tmp");
+  TransferBuffer::SetAllocatorForTest(FailAllocation);
+  bench.view.answers.push_back(path);
+  OnCreate(bench.state);
+  const bool failed = bench.WaitForLine("InitThread Failed or was Canceled.");
+  ASSERT_TRUE(bench.WaitIdle());
+  TransferBuffer::SetAllocatorForTest(nullptr);
+  EXPECT_TRUE(failed);
+  EXPECT_FALSE(bench.view.testsEnabled);
+  EXPECT_EQ(OpenDescriptors(), fdsBefore);
+}
+
+TEST(Create, EndingTheBenchAbandonsAFillSilently) {
+  TempDir dir;
+  const std::string path = dir.File("abandon.tmp");
+  const int threadsBefore = testing::ThreadCount();
+  const auto fdsBefore = OpenDescriptors();
+  {
+    Bench bench;
+    bench.state.m_nFileSizeMB = 8192;
+    bench.state.m_nBufferKB = 1;
+    bench.view.answers.push_back(path);
+    OnCreate(bench.state);
+    ASSERT_TRUE(bench.DrainUntil([&] { return FileLength(path) > kMB; }));
+    const std::size_t count = bench.log.Count();
+    bench.state.Shutdown();
+    bench.log.Drain();
+    EXPECT_EQ(bench.log.Count(), count) << "nothing is logged at the end";
+  }
+  EXPECT_EQ(testing::ThreadCount(), threadsBefore);
+  EXPECT_EQ(OpenDescriptors(), fdsBefore);
+}
+
+}  // namespace
+}  // namespace ferrotick

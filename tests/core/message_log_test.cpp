@@ -1,0 +1,173 @@
+#include "core/message_log.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/core/fake_view.h"
+
+namespace ferrotick {
+namespace {
+
+using testing::FakeView;
+
+class RecordingObserver : public LogObserver {
+ public:
+  void OnLogAppending(std::size_t first, std::size_t last) override {
+    events.push_back("appending " + std::to_string(first) + "-" +
+                     std::to_string(last));
+  }
+  void OnLogAppended() override { events.push_back("appended"); }
+  void OnLogClearing() override { events.push_back("clearing"); }
+  void OnLogCleared() override { events.push_back("cleared"); }
+  std::vector<std::string> events;
+};
+
+std::vector<std::string> AllLines(const MessageLog& log) {
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < log.Count(); ++i) lines.emplace_back(log.Line(i));
+  return lines;
+}
+
+TEST(MessageLog, WindowThreadLinesGoInAtOnceAndEmptyLinesCount) {
+  MessageLog log;
+  log.Append("first");
+  log.Append("");
+  log.Append("third");
+  EXPECT_EQ(AllLines(log), (std::vector<std::string>{"first", "", "third"}));
+  log.Clear();
+  EXPECT_EQ(log.Count(), 0u);
+  log.Append("after clear");
+  EXPECT_EQ(AllLines(log), (std::vector<std::string>{"after clear"}));
+}
+
+TEST(MessageLog, WorkerLinesWaitForTheDrainAndFollowTheCommand) {
+  MessageLog log;
+  std::thread([&] { log.Append("worker 1"); log.Append("worker 2"); }).join();
+  EXPECT_EQ(log.Count(), 0u);
+  log.Append("command line");  // the command running now comes first
+  EXPECT_EQ(log.Drain(), 2u);
+  EXPECT_EQ(AllLines(log), (std::vector<std::string>{"command line",
+                                                      "worker 1", "worker 2"}));
+}
+
+TEST(MessageLog, EnableTestsTakesEffectInOrderWithTheLines) {
+  MessageLog log;
+  FakeView view;
+  log.SetView(&view);
+  std::vector<std::size_t> countAtEnable;
+  RecordingObserver observer;
+  log.SetObserver(&observer);
+  std::thread([&] {
+    log.Append("before");
+    log.PostEnableTests(true);
+    log.Append("after");
+  }).join();
+  EXPECT_FALSE(view.testsEnabled);
+  log.Drain();
+  EXPECT_TRUE(view.testsEnabled);
+  // The observer saw "before" stored as one batch, then "after".
+  EXPECT_EQ(observer.events,
+            (std::vector<std::string>{"appending 0-0", "appended",
+                                      "appending 1-1", "appended"}));
+  // On the window thread the request takes effect at once.
+  log.PostEnableTests(false);
+  EXPECT_FALSE(view.testsEnabled);
+}
+
+TEST(MessageLog, WakesTheWindowThreadOncePerBatch) {
+  MessageLog log;
+  std::atomic<int> wakeups{0};
+  log.SetWakeup([&] { ++wakeups; });
+  std::thread([&] {
+    for (int i = 0; i < 100; ++i) log.Append("x");
+  }).join();
+  EXPECT_EQ(wakeups.load(), 1);
+  log.Drain();
+  std::thread([&] { log.Append("y"); }).join();
+  EXPECT_EQ(wakeups.load(), 2);
+  log.Append("window lines never wake");
+  EXPECT_EQ(wakeups.load(), 2);
+  EXPECT_EQ(log.Drain(), 1u);
+}
+
+TEST(MessageLog, LinesFromSeveralThreadsAreWholeAndInTheirThreadsOrder) {
+  MessageLog log;
+  constexpr int kThreads = 4;
+  constexpr int kLines = 5000;
+  std::vector<std::thread> workers;
+  for (int t = 0; t < kThreads; ++t) {
+    workers.emplace_back([&log, t] {
+      for (int i = 0; i < kLines; ++i) {
+        log.Append("thread " + std::to_string(t) + " line " +
+                   std::to_string(i) + " " + std::string(t * 10, 'a' + t));
+      }
+    });
+  }
+  // This thread plays the window thread and drains while they append.
+  while (log.Count() < static_cast<std::size_t>(kThreads * kLines)) {
+    log.Drain();
+  }
+  for (auto& w : workers) w.join();
+  EXPECT_EQ(log.Drain(), 0u);
+  ASSERT_EQ(log.Count(), static_cast<std::size_t>(kThreads * kLines));
+  std::vector<int> next(kThreads, 0);
+  for (std::size_t i = 0; i < log.Count(); ++i) {
+    const std::string line(log.Line(i));
+    int t = -1, n = -1;
+    char tail[64] = {};
+    ASSERT_GE(std::sscanf(line.c_str(), "thread %d line %d %63s", &t, &n, tail),
+              2)
+        << line;
+    ASSERT_GE(t, 0);
+    ASSERT_LT(t, kThreads);
+    EXPECT_EQ(n, next[t]++) << line;
+    EXPECT_EQ(line, "thread " + std::to_string(t) + " line " +
+                        std::to_string(n) + " " +
+                        std::string(t * 10, 'a' + t));
+  }
+}
+
+TEST(MessageLog, ALineNeverHoldsALineBreak) {
+  MessageLog log;
+  log.Append("a\nb\r\nc");
+  std::thread([&] { log.Append("Opened /tmp/x\ny"); }).join();
+  log.Drain();
+  ASSERT_EQ(log.Count(), 2u);
+  EXPECT_EQ(log.Line(0), "a\\nb\\r\\nc");
+  EXPECT_EQ(log.Line(1), "Opened /tmp/x\\ny");
+}
+
+TEST(MessageLog, StoresEightBitBytesUnchanged) {
+  MessageLog log;
+  const std::string bytes = "caf\xc3\xa9 \xff\x01";
+  log.Append(bytes);
+  EXPECT_EQ(log.Line(0), bytes);
+}
+
+TEST(MessageLog, ObserverHearsOfClearsAndWindowAppends) {
+  MessageLog log;
+  RecordingObserver observer;
+  log.SetObserver(&observer);
+  log.Append("a");
+  log.Clear();
+  EXPECT_EQ(observer.events,
+            (std::vector<std::string>{"appending 0-0", "appended", "clearing",
+                                      "cleared"}));
+}
+
+TEST(MessageLog, MemoryPerLineStaysSmall) {
+  MessageLog log;
+  constexpr int kLines = 100000;
+  const std::string line = "Read 32MB: 12345.678 MBs";
+  for (int i = 0; i < kLines; ++i) log.Append(line);
+  const double beyondText =
+      static_cast<double>(log.MemoryBytes() - kLines * line.size()) / kLines;
+  EXPECT_LE(beyondText, 48.0);
+}
+
+}  // namespace
+}  // namespace ferrotick

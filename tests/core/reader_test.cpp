@@ -1,0 +1,267 @@
+#include "core/reader.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "tests/core/fake_view.h"
+#include "tests/core/run_listener.h"
+
+namespace ferrotick {
+namespace {
+
+using testing::Bench;
+using testing::MakeFile;
+using testing::MatchesFormat;
+using testing::OpenDescriptors;
+using testing::TempDir;
+using testing::TestListener;
+
+constexpr std::uint64_t kMB = 1048576;
+
+std::vector<std::string> PassLines(const std::vector<std::string>& lines) {
+  std::vector<std::string> passes;
+  for (const auto& line : lines) {
+    if (line.rfind("Read ", 0) == 0) passes.push_back(line);
+  }
+  return passes;
+}
+
+TEST(Read, GoodStartThenStopLinesInOrder) {
+  TempDir dir;
+  const std::string path = dir.File("r.tmp");
+  MakeFile(path, 2 * kMB);
+  const auto fdsBefore = OpenDescriptors();
+  {
+    Bench bench;
+    bench.state.m_strPath.Set(path);
+    OnRead(bench.state);
+    EXPECT_EQ(bench.Lines(),
+              (std::vector<std::string>{"Reader Opened File",
+                                        "Reader Thread Started",
+                                        "Starting Reader"}));
+    EXPECT_EQ(bench.view.readCaption, "StopRead");
+    ASSERT_TRUE(bench.DrainUntil(
+        [&] { return PassLines(bench.Lines()).size() >= 2; }));
+    OnRead(bench.state);
+    EXPECT_EQ(bench.view.readCaption, "Read");
+    EXPECT_EQ(bench.state.m_pReader, nullptr);
+    // Stop waited for the thread: everything it said is queued by now.
+    bench.log.Drain();
+    const auto lines = bench.Lines(*bench.Find("ReadThread Stopping") + 1);
+    ASSERT_LE(lines.size(), 1u);  // the pass under way, if any
+    for (const auto& line : lines) {
+      EXPECT_TRUE(MatchesFormat(line, "Read 2MB: %.3f MBs")) << line;
+    }
+    for (const auto& line : PassLines(bench.Lines())) {
+      EXPECT_TRUE(MatchesFormat(line, "Read 2MB: %.3f MBs")) << line;
+    }
+  }
+  EXPECT_EQ(OpenDescriptors(), fdsBefore);
+}
+
+TEST(Read, ARemainderCarriesOverSoPassesAlternate2And3) {
+  TempDir dir;
+  const std::string path = dir.File("half.tmp");
+  MakeFile(path, 5 * kMB / 2);
+  Bench bench;
+  bench.state.m_strPath.Set(path);
+  bench.state.m_options.passLimit = 6;
+  OnRead(bench.state);
+  ASSERT_TRUE(bench.DrainUntil(
+      [&] { return PassLines(bench.Lines()).size() >= 6; }));
+  const auto passes = PassLines(bench.Lines());
+  for (std::size_t i = 0; i < passes.size(); ++i) {
+    EXPECT_TRUE(MatchesFormat(passes[i], i % 2 == 0 ? "Read 2MB: %.3f MBs"
+                                                    : "Read 3MB: %.3f MBs"))
+        << i << ": " << passes[i];
+  }
+  OnRead(bench.state);
+}
+
+TEST(Read, AProgressLineAt128MB) {
+  TempDir dir;
+  const std::string path = dir.File("r128.tmp");
+  MakeFile(path, 0);
+  ASSERT_EQ(::truncate(path.c_str(), 128 * kMB), 0);
+  Bench bench;
+  bench.state.m_strPath.Set(path);
+  bench.state.m_nBufferKB = 1024;
+  bench.state.m_options.passLimit = 1;
+  OnRead(bench.state);
+  ASSERT_TRUE(bench.DrainUntil(
+      [&] { return !PassLines(bench.Lines()).empty(); }));
+  const auto lines = bench.Lines(3);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(MatchesFormat(lines[0], "  Reading: %.3f MBs")) << lines[0];
+  EXPECT_TRUE(MatchesFormat(lines[1], "Read 128MB: %.3f MBs")) << lines[1];
+  OnRead(bench.state);
+}
+
+TEST(Read, EmptyPathFailsToOpenButKeepsTheReader) {
+  Bench bench;
+  OnRead(bench.state);
+  EXPECT_EQ(bench.Lines(), (std::vector<std::string>{"Reader Open Failed",
+                                                      "Starting Reader"}));
+  EXPECT_EQ(bench.view.readCaption, "StopRead");
+  ASSERT_NE(bench.state.m_pReader, nullptr);
+  OnRead(bench.state);
+  EXPECT_EQ(bench.Lines().back(), "ReadThread Stopping");
+  EXPECT_EQ(bench.view.readCaption, "Read");
+  EXPECT_EQ(bench.state.m_pReader, nullptr);
+}
+
+TEST(Read, EmptyFileGivesPacedZeroPasses) {
+  TempDir dir;
+  const std::string path = dir.File("empty.tmp");
+  MakeFile(path, 0);
+  Bench bench;
+  bench.state.m_strPath.Set(path);
+  OnRead(bench.state);
+  ASSERT_TRUE(bench.DrainUntil(
+      [&] { return PassLines(bench.Lines()).size() >= 3; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  bench.log.Drain();
+  EXPECT_LT(bench.log.Count(), 100u);
+  for (const auto& line : PassLines(bench.Lines())) {
+    EXPECT_EQ(line, "Read 0MB: 0.000 MBs");
+  }
+  OnRead(bench.state);
+}
+
+TEST(Read, AQuickSecondPressStopsTheReaderItself) {
+  TempDir dir;
+  const std::string path = dir.File("quick.tmp");
+  MakeFile(path, kMB);
+  Bench bench;
+  TestListener listener;
+  bench.state.m_pListener = &listener;
+  bench.state.m_strPath.Set(path);
+  for (int i = 0; i < 10; ++i) {
+    OnRead(bench.state);
+    OnRead(bench.state);
+  }
+  bench.log.Drain();
+  // Every reader ended at its own stop test: each made at most one pass,
+  // and none was cut off in the middle of one.
+  EXPECT_LE(listener.Passes().size(), 10u);
+  for (const auto& pass : listener.Passes()) EXPECT_EQ(pass.mb, 1);
+  EXPECT_FALSE(listener.Overlapped());
+}
+
+TEST(Read, AReaderPastTheWaitIsAbandonedAndTouchesNothingAfter) {
+  TempDir dir;
+  const std::string path = dir.File("slow.tmp");
+  MakeFile(path, 4 * kMB);
+  const auto fdsBefore = OpenDescriptors();
+  const int threadsBefore = testing::ThreadCount();
+  Bench bench;
+  TestListener listener;
+  bench.state.m_pListener = &listener;
+  bench.state.m_strPath.Set(path);
+  listener.Hold();  // the first read's report stands for a stuck transfer
+  OnRead(bench.state);
+  listener.WaitHeld();
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    listener.Release();
+  });
+  OnRead(bench.state);  // waits 1000 ms, then abandons
+  release.join();
+  bench.log.Drain();
+  EXPECT_EQ(bench.Lines().back(), "ReadThread Stopping");
+  EXPECT_TRUE(listener.Passes().empty());
+  EXPECT_EQ(testing::ThreadCount(), threadsBefore);
+  EXPECT_EQ(OpenDescriptors(), fdsBefore);
+}
+
+TEST(Read, AFileTruncatedByAnotherProcessGivesShortPasses) {
+  TempDir dir;
+  const std::string path = dir.File("trunc.tmp");
+  MakeFile(path, 8 * kMB);
+  Bench bench;
+  TestListener listener;
+  bench.state.m_pListener = &listener;
+  bench.state.m_strPath.Set(path);
+  listener.Hold();
+  OnRead(bench.state);
+  listener.WaitHeld();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) ::_exit(::truncate(path.c_str(), kMB) == 0 ? 0 : 1);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  listener.Release();
+  ASSERT_TRUE(bench.DrainUntil([&] { return listener.Passes().size() >= 3; }));
+  OnRead(bench.state);
+  const auto passes = listener.Passes();
+  EXPECT_LE(passes[0].bytes, kMB);
+  for (std::size_t i = 1; i < passes.size(); ++i) {
+    EXPECT_EQ(passes[i].bytes, kMB);
+  }
+}
+
+TEST(Read, AFileRemovedWhileReadIsStillReadThroughItsHandle) {
+  TempDir dir;
+  const std::string path = dir.File("gone.tmp");
+  MakeFile(path, 2 * kMB);
+  Bench bench;
+  TestListener listener;
+  bench.state.m_pListener = &listener;
+  bench.state.m_strPath.Set(path);
+  OnRead(bench.state);
+  ASSERT_TRUE(bench.DrainUntil([&] { return !listener.Passes().empty(); }));
+  ASSERT_EQ(::unlink(path.c_str()), 0);
+  const std::size_t seen = listener.Passes().size();
+  ASSERT_TRUE(bench.DrainUntil(
+      [&] { return listener.Passes().size() >= seen + 2; }));
+  OnRead(bench.state);
+  for (const auto& pass : listener.Passes()) EXPECT_EQ(pass.mb, 2);
+}
+
+TEST(Read, AFailedReadEndsTheRunCleanly) {
+  // Reading unmapped memory through /proc fails with EIO, as a failing
+  // device would.
+  Bench bench;
+  const auto fdsBefore = OpenDescriptors();
+  bench.state.m_strPath.Set("/proc/self/mem");
+  OnRead(bench.state);
+  if (bench.Lines().front() == "Reader Open Failed") {
+    GTEST_SKIP() << "no file here fails its reads";
+  }
+  ASSERT_TRUE(bench.DrainUntil(
+      [&] { return bench.Find("Reader Thread Failed").has_value(); },
+      std::chrono::seconds(5)));
+  const auto lines = bench.Lines();
+  EXPECT_EQ(lines[lines.size() - 2], "Read 0MB: 0.000 MBs");
+  EXPECT_EQ(lines.back(), "Reader Thread Failed");
+  OnRead(bench.state);
+  EXPECT_EQ(bench.Lines().back(), "ReadThread Stopping");
+  EXPECT_EQ(OpenDescriptors(), fdsBefore);
+}
+
+TEST(Read, EndingTheBenchAbandonsAReaderSilently) {
+  TempDir dir;
+  const std::string path = dir.File("end.tmp");
+  MakeFile(path, 4 * kMB);
+  const auto fdsBefore = OpenDescriptors();
+  const int threadsBefore = testing::ThreadCount();
+  {
+    Bench bench;
+    bench.state.m_strPath.Set(path);
+    bench.state.m_nBufferKB = 1;
+    OnRead(bench.state);
+    bench.state.Shutdown();
+    bench.log.Drain();
+    EXPECT_EQ(bench.Lines().back(), "Starting Reader");
+  }
+  EXPECT_EQ(testing::ThreadCount(), threadsBefore);
+  EXPECT_EQ(OpenDescriptors(), fdsBefore);
+}
+
+}  // namespace
+}  // namespace ferrotick
