@@ -25,6 +25,8 @@ class CReader {
   void Stop();
   // True once ReadThread has been started and has not yet been joined.
   bool HasThread() const { return m_hReadThread.joinable(); }
+  // True when a Stop had to give up waiting and abandon the thread.
+  bool Abandoned() const { return m_bAbandon.load(); }
 
   static constexpr int kStopWaitMs = 1000;
 

@@ -61,7 +61,7 @@ class TestListener : public RunListener {
     return false;
   }
 
-  int progressCalls = 0;
+  std::atomic<int> progressCalls{0};
   std::vector<PassRecord> passes;
 
  private:
