@@ -1,0 +1,557 @@
+// The dialog's behaviour with the modal seam answered by a test double:
+// validation, keys, the log view, and every command through the window.
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <thread>
+
+#include "tests/ui/fake_modal.h"
+#include "ui/bench_dialog.h"
+#include "ui/resource.h"
+
+namespace ferrotick::ui::test {
+namespace {
+
+constexpr int kWorkerWaitMs = 20000;
+
+QString Text(std::string_view bytes) {
+  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+QStringList Lines(const MessageLog& log) {
+  QStringList lines;
+  for (std::size_t i = 0; i < log.Count(); ++i) lines << Text(log.Line(i));
+  return lines;
+}
+
+int ThreadCount() {
+  return QDir(QStringLiteral("/proc/self/task"))
+      .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+      .size();
+}
+
+void MakeFile(const QString& path, qint64 bytes) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QVERIFY(file.resize(bytes));
+}
+
+// A dialog on screen with the test double behind its modal seam.
+class Window {
+ public:
+  Window() : dlg(&modal) {
+    dlg.show();
+    active = QTest::qWaitForWindowActive(&dlg);
+  }
+  QPushButton* Button(int id) {
+    return qobject_cast<QPushButton*>(dlg.Control(id));
+  }
+  QLineEdit* Edit(int id) { return qobject_cast<QLineEdit*>(dlg.Control(id)); }
+  // Replaces the field's text the way a user does: select all, then type.
+  void Type(int id, const QString& text) {
+    QLineEdit* edit = Edit(id);
+    edit->setFocus();
+    edit->selectAll();
+    if (text.isEmpty()) {
+      QTest::keyClick(edit, Qt::Key_Backspace);
+    } else {
+      QTest::keyClicks(edit, text);
+    }
+  }
+  void Click(int id) { QTest::mouseClick(Button(id), Qt::LeftButton); }
+  QStringList LogLines() { return Lines(dlg.Log()); }
+
+  CFakeModal modal;
+  CBenchDlg dlg;
+  bool active = false;
+};
+
+}  // namespace
+
+class DialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void typingZeroIntoFileSizeReportsTheRange();
+  void emptyingBufferSizeAsksForAnInteger();
+  void fileSizeIsCheckedBeforeBufferSize();
+  void showSettingsRaisesNoValidation();
+  void enterPressesClearOrTheFocusedButton();
+  void escapeExitAndTheCloseBoxEndTheDialog();
+  void escapeEndsTheModalLoop();
+  void logViewNeitherSelectsNorScrolls();
+  void workerLinesArriveThroughTheWindowThread();
+  void createThroughTheWindow();
+  void cancelledChooserLogsNothing();
+  void cancelStopsAFill();
+  void closingDuringAFillReturnsAndLeavesNoThread();
+  void writeAndReadToggles();
+  void useExistingOnASmallFileAndDelete();
+  void saveAboutAndClear();
+  void failedExportShowsAMessageAndAppendsNothing();
+};
+
+void DialogTest::typingZeroIntoFileSizeReportsTheRange() {
+  Window w;
+  QVERIFY(w.active);
+  w.Type(IDC_FILE_SIZE, QStringLiteral("0"));
+  QCOMPARE(w.modal.messages,
+           QStringList{"Please enter an integer between 1 and 8192."});
+  QCOMPARE(QApplication::focusWidget(), w.dlg.Control(IDC_FILE_SIZE));
+  QCOMPARE(w.dlg.State().m_nFileSizeMB.load(), 32);  // last good value kept
+
+  w.modal.messages.clear();
+  w.Type(IDC_FILE_SIZE, QStringLiteral("64"));
+  QVERIFY(w.modal.messages.isEmpty());
+  QCOMPARE(w.dlg.State().m_nFileSizeMB.load(), 64);
+}
+
+void DialogTest::emptyingBufferSizeAsksForAnInteger() {
+  Window w;
+  QVERIFY(w.active);
+  w.Type(IDC_BUFFER_SIZE, QString());
+  QCOMPARE(w.modal.messages, QStringList{"Please enter an integer."});
+  QCOMPARE(QApplication::focusWidget(), w.dlg.Control(IDC_BUFFER_SIZE));
+  QCOMPARE(w.dlg.State().m_nBufferKB.load(), 128);
+
+  w.modal.messages.clear();
+  // Each keystroke is a reading: "2", "20" and "200" are good, "2000" not.
+  w.Type(IDC_BUFFER_SIZE, QStringLiteral("2000"));
+  QCOMPARE(w.modal.messages,
+           QStringList{"Please enter an integer between 1 and 1024."});
+  QCOMPARE(w.dlg.State().m_nBufferKB.load(), 200);  // never out of range
+
+  w.modal.messages.clear();
+  w.Type(IDC_BUFFER_SIZE, QStringLiteral("1024"));
+  QVERIFY(w.modal.messages.isEmpty());
+  QCOMPARE(w.dlg.State().m_nBufferKB.load(), 1024);
+}
+
+void DialogTest::fileSizeIsCheckedBeforeBufferSize() {
+  Window w;
+  QVERIFY(w.active);
+  w.Type(IDC_FILE_SIZE, QStringLiteral("9000"));
+  w.modal.messages.clear();
+  // An edit of Buffer Size reports File Size first and moves the focus there.
+  w.Type(IDC_BUFFER_SIZE, QStringLiteral("8"));
+  QCOMPARE(w.modal.messages,
+           QStringList{"Please enter an integer between 1 and 8192."});
+  QCOMPARE(QApplication::focusWidget(), w.dlg.Control(IDC_FILE_SIZE));
+  QCOMPARE(w.dlg.State().m_nBufferKB.load(), 128);  // nothing stored
+
+  w.modal.messages.clear();
+  w.Type(IDC_FILE_SIZE, QStringLiteral("100"));
+  QVERIFY(w.modal.messages.isEmpty());
+  QCOMPARE(w.dlg.State().m_nFileSizeMB.load(), 100);
+  QCOMPARE(w.dlg.State().m_nBufferKB.load(), 8);
+}
+
+void DialogTest::showSettingsRaisesNoValidation() {
+  Window w;
+  w.dlg.State().m_nFileSizeMB = 0;
+  w.dlg.State().m_nBufferKB = 16;
+  w.dlg.ShowSettings();
+  QCOMPARE(w.Edit(IDC_FILE_SIZE)->text(), QStringLiteral("0"));
+  QCOMPARE(w.Edit(IDC_BUFFER_SIZE)->text(), QStringLiteral("16"));
+  QVERIFY(w.modal.messages.isEmpty());
+}
+
+void DialogTest::enterPressesClearOrTheFocusedButton() {
+  Window w;
+  QVERIFY(w.active);
+  w.dlg.Log().Append("one");
+  w.dlg.Log().Append("two");
+  // Enter in a settings field presses the default button, Clear.
+  w.Edit(IDC_FILE_SIZE)->setFocus();
+  QTest::keyClick(w.Edit(IDC_FILE_SIZE), Qt::Key_Return);
+  QCOMPARE(w.dlg.Log().Count(), std::size_t{0});
+  QVERIFY(w.dlg.isVisible());
+
+  // Enter on another push button presses that one.
+  w.Button(IDC_ABOUT)->setFocus();
+  QTest::keyClick(w.Button(IDC_ABOUT), Qt::Key_Enter);
+  QCOMPARE(w.dlg.Log().Count(), std::size_t{43});
+
+  // In the log view it is Clear again.
+  w.dlg.Control(IDC_LOG)->setFocus();
+  QTest::keyClick(w.dlg.Control(IDC_LOG), Qt::Key_Return);
+  QCOMPARE(w.dlg.Log().Count(), std::size_t{0});
+
+  // F1 has no help to show and changes nothing.
+  w.dlg.Log().Append("kept");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+  QCOMPARE(w.LogLines(), QStringList{"kept"});
+  QVERIFY(w.dlg.isVisible());
+
+  w.Button(IDC_EXIT)->setFocus();
+  QTest::keyClick(w.Button(IDC_EXIT), Qt::Key_Return);
+  QVERIFY(!w.dlg.isVisible());
+  QCOMPARE(w.LogLines(), QStringList{"kept"});
+}
+
+void DialogTest::escapeExitAndTheCloseBoxEndTheDialog() {
+  {
+    // An invalid field does not hold Escape up, and nothing is validated.
+    Window w;
+    QVERIFY(w.active);
+    w.Type(IDC_FILE_SIZE, QStringLiteral("0"));
+    w.modal.messages.clear();
+    QTest::keyClick(w.Edit(IDC_FILE_SIZE), Qt::Key_Escape);
+    QVERIFY(!w.dlg.isVisible());
+    QCOMPARE(w.dlg.result(), int(QDialog::Rejected));
+    QVERIFY(w.modal.messages.isEmpty());
+  }
+  {
+    Window w;
+    w.Click(IDC_EXIT);
+    QVERIFY(!w.dlg.isVisible());
+    QCOMPARE(w.dlg.result(), int(QDialog::Rejected));
+  }
+  {
+    Window w;
+    QVERIFY(w.dlg.close());
+    QVERIFY(!w.dlg.isVisible());
+    QCOMPARE(w.dlg.result(), int(QDialog::Rejected));
+    QVERIFY(w.modal.messages.isEmpty());
+  }
+}
+
+void DialogTest::escapeEndsTheModalLoop() {
+  // As the program runs it: exec() returns once Escape is pressed.
+  CFakeModal modal;
+  CBenchDlg dlg(&modal);
+  bool sent = false;
+  QTimer poll;
+  connect(&poll, &QTimer::timeout, &dlg, [&] {
+    if (!sent && dlg.isActiveWindow()) {
+      sent = true;
+      QTest::keyClick(&dlg, Qt::Key_Escape);
+    }
+  });
+  poll.start(20);
+  QCOMPARE(dlg.exec(), int(QDialog::Rejected));
+  QVERIFY(sent);
+}
+
+void DialogTest::logViewNeitherSelectsNorScrolls() {
+  Window w;
+  auto* view = qobject_cast<QListView*>(w.dlg.Control(IDC_LOG));
+  MessageLog& log = w.dlg.Log();
+  for (int i = 0; i < 300; ++i) log.Append("line " + std::to_string(i));
+  QCOMPARE(view->model()->rowCount(), 300);
+  QCOMPARE(view->verticalScrollBar()->value(), 0);  // stayed at the top
+
+  view->scrollTo(view->model()->index(150, 0),
+                 QAbstractItemView::PositionAtTop);
+  const int where = view->verticalScrollBar()->value();
+  QVERIFY(where > 0);
+  for (int i = 0; i < 300; ++i) log.Append("more");
+  QCoreApplication::processEvents();
+  QCOMPARE(view->verticalScrollBar()->value(), where);
+  QVERIFY(!view->selectionModel()->hasSelection());
+  QCOMPARE(view->model()->rowCount(), 600);
+
+  // Bytes are stored as given and shown decoded as UTF-8.
+  log.Append("caf\xc3\xa9");
+  log.Append(std::string_view("\xff\x00z", 3));
+  QCOMPARE(view->model()->data(view->model()->index(600, 0)).toString(),
+           QStringLiteral("caf\u00e9"));
+  QCOMPARE(log.Line(601), std::string_view("\xff\x00z", 3));
+  QCOMPARE(view->model()->data(view->model()->index(601, 0)).toString().size(),
+           3);
+
+  w.Click(IDC_CLEAR);
+  QCOMPARE(view->model()->rowCount(), 0);
+  QVERIFY(!view->model()->data(view->model()->index(0, 0)).isValid());
+}
+
+void DialogTest::workerLinesArriveThroughTheWindowThread() {
+  Window w;
+  MessageLog& log = w.dlg.Log();
+  std::thread worker([&log] {
+    for (int i = 0; i < 1000; ++i) log.Append("w" + std::to_string(i));
+  });
+  worker.join();
+  // Nothing of the worker is in the log until the window thread drains it.
+  QCOMPARE(log.Count(), std::size_t{0});
+  QTRY_COMPARE(log.Count(), std::size_t{1000});
+  QCOMPARE(Text(log.Line(999)), QStringLiteral("w999"));
+  auto* view = qobject_cast<QListView*>(w.dlg.Control(IDC_LOG));
+  QCOMPARE(view->model()->rowCount(), 1000);
+}
+
+void DialogTest::createThroughTheWindow() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("testdata.tmp"));
+  Window w;
+  QVERIFY(w.active);
+  w.Type(IDC_FILE_SIZE, QStringLiteral("1"));
+  w.modal.answers.push_back(path.toStdString());
+  w.Click(IDC_CREATE);
+
+  QCOMPARE(w.modal.requests.size(), std::size_t{1});
+  const ChoosePathRequest& request = w.modal.requests[0];
+  QVERIFY(!request.openType);
+  QCOMPARE(request.defaultExtension, std::string("tmp"));
+  QCOMPARE(request.defaultFileName, std::string("testdata"));
+  QCOMPARE(request.filter,
+           std::string("tmp files (*.tmp)|*.tmp|All Files (*.*)|*.*||"));
+  QCOMPARE(request.initialDirectory, std::string("."));
+  QVERIFY(request.promptOverwrite);
+
+  QCOMPARE(w.dlg.windowTitle(), QStringLiteral("Ferrotick: ") + path);
+  QTRY_COMPARE_WITH_TIMEOUT(w.dlg.Log().Count(), std::size_t{4}, kWorkerWaitMs);
+  const QStringList lines = w.LogLines();
+  QCOMPARE(lines[0], path);
+  QCOMPARE(lines[1], QStringLiteral("Initializing 1MB w/128KB bufs"));
+  QVERIFY2(QRegularExpression(QStringLiteral("^Init Done: \\d+\\.\\d{3}MBs$"))
+               .match(lines[2])
+               .hasMatch(),
+           qPrintable(lines[2]));
+  QCOMPARE(lines[3], path + QStringLiteral(" Closed."));
+  QVERIFY(w.Button(IDC_WRITE)->isEnabled());
+  QVERIFY(w.Button(IDC_READ)->isEnabled());
+  QCOMPARE(QFileInfo(path).size(), qint64{1} << 20);
+}
+
+void DialogTest::cancelledChooserLogsNothing() {
+  Window w;
+  w.modal.answers.push_back(std::nullopt);
+  w.Click(IDC_CREATE);
+  w.modal.answers.push_back(std::nullopt);
+  w.Click(IDC_USE_EXISTING);
+  w.modal.answers.push_back(std::nullopt);
+  w.Click(IDC_SAVE_LOG);
+  QCOMPARE(w.modal.requests.size(), std::size_t{3});
+  QCoreApplication::processEvents();
+  QCOMPARE(w.dlg.Log().Count(), std::size_t{0});
+  QCOMPARE(w.dlg.windowTitle(), QStringLiteral("Vexa - Ferrotick"));
+  QVERIFY(!w.Button(IDC_WRITE)->isEnabled());
+}
+
+void DialogTest::cancelStopsAFill() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("big.tmp"));
+  Window w;
+  QVERIFY(w.active);
+  w.Type(IDC_FILE_SIZE, QStringLiteral("8192"));
+  w.modal.answers.push_back(path.toStdString());
+  w.Click(IDC_CREATE);
+  QTRY_VERIFY(QFileInfo(path).size() > 0);
+  w.Click(IDC_CANCEL_INIT);
+  QTRY_VERIFY_WITH_TIMEOUT(w.LogLines().contains(QStringLiteral(
+                               "InitThread Failed or was Canceled.")),
+                           kWorkerWaitMs);
+  QVERIFY(QFileInfo(path).size() < (qint64{8192} << 20));
+  QVERIFY(!w.Button(IDC_WRITE)->isEnabled());
+  QVERIFY(!w.Button(IDC_READ)->isEnabled());
+  QVERIFY(QFile::remove(path));
+}
+
+void DialogTest::closingDuringAFillReturnsAndLeavesNoThread() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("huge.tmp"));
+  auto w = std::make_unique<Window>();
+  QVERIFY(w->active);
+  w->Type(IDC_FILE_SIZE, QStringLiteral("8192"));
+  QCoreApplication::processEvents();
+  const int threadsBefore = ThreadCount();
+
+  w->modal.answers.push_back(path.toStdString());
+  w->Click(IDC_CREATE);
+  QTRY_VERIFY(QFileInfo(path).size() > 0);
+  QCOMPARE(ThreadCount(), threadsBefore + 1);  // the fill is running
+
+  QVERIFY(w->dlg.close());
+  QVERIFY(!w->dlg.isVisible());
+  // The fill was told to stop and joined before close() returned.
+  QCOMPARE(ThreadCount(), threadsBefore);
+  const qint64 size = QFileInfo(path).size();
+  QVERIFY(size < (qint64{8192} << 20));
+  QTest::qWait(100);
+  QCOMPARE(QFileInfo(path).size(), size);
+  // The abandoned fill ends silently: progress lines it queued before the
+  // close may still drain, but no ending of the run is reported.
+  for (const QString& line : w->LogLines().mid(2)) {
+    QVERIFY2(line.startsWith(QStringLiteral("  Init... ")), qPrintable(line));
+  }
+  w.reset();
+  QCOMPARE(ThreadCount(), threadsBefore);
+  QVERIFY(QFile::remove(path));
+}
+
+void DialogTest::writeAndReadToggles() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("two.tmp"));
+  MakeFile(path, qint64{2} << 20);
+  Window w;
+  QVERIFY(w.active);
+  w.modal.answers.push_back(path.toStdString());
+  w.Click(IDC_USE_EXISTING);
+  QVERIFY(w.Button(IDC_WRITE)->isEnabled());
+  w.dlg.Log().Clear();
+
+  w.Click(IDC_WRITE);
+  QCOMPARE(w.Button(IDC_WRITE)->text(), QStringLiteral("StopWrite"));
+  QCOMPARE(w.LogLines().mid(0, 3),
+           QStringList({"Opened " + path, "", "WriteThread Started."}));
+  QTRY_VERIFY_WITH_TIMEOUT(
+      w.LogLines()
+              .filter(QRegularExpression(QStringLiteral("^Wrote 2MB: ")))
+              .size() >= 1,
+      kWorkerWaitMs);
+  w.Click(IDC_WRITE);
+  QCOMPARE(w.Button(IDC_WRITE)->text(), QStringLiteral("Write"));
+  QVERIFY(w.LogLines().contains(QStringLiteral("Stopping WriteThread.")));
+  QTRY_VERIFY_WITH_TIMEOUT(
+      w.LogLines().contains(path + QStringLiteral(" Closed.")), kWorkerWaitMs);
+  QStringList lines = w.LogLines();
+  QCOMPARE(lines.indexOf(path + QStringLiteral(" Closed.")),
+           lines.indexOf(QStringLiteral("WriteThread Done.")) + 1);
+  // The file now holds one letter of a pass from its first byte on.
+  QFile written(path);
+  QVERIFY(written.open(QIODevice::ReadOnly));
+  const QByteArray head = written.read(4096);
+  QVERIFY(head.front() >= 'A' && head.front() <= 'Z');
+  QCOMPARE(head.count(head.front()), head.size());
+  written.close();
+
+  w.dlg.Log().Clear();
+  w.Click(IDC_READ);
+  QCOMPARE(w.Button(IDC_READ)->text(), QStringLiteral("StopRead"));
+  QCOMPARE(w.LogLines().mid(0, 3),
+           QStringList({"Reader Opened File", "Reader Thread Started",
+                        "Starting Reader"}));
+  QTRY_VERIFY_WITH_TIMEOUT(
+      w.LogLines()
+              .filter(QRegularExpression(QStringLiteral("^Read 2MB: ")))
+              .size() >= 1,
+      kWorkerWaitMs);
+  w.Click(IDC_READ);
+  QCOMPARE(w.Button(IDC_READ)->text(), QStringLiteral("Read"));
+  QVERIFY(!w.dlg.State().m_pReader);
+  QVERIFY(w.LogLines().contains(QStringLiteral("ReadThread Stopping")));
+  // Lines the reader queued before it ended still drain; then no more come.
+  QTest::qWait(50);
+  const std::size_t afterStop = w.dlg.Log().Count();
+  QTest::qWait(100);
+  QCOMPARE(w.dlg.Log().Count(), afterStop);
+}
+
+void DialogTest::useExistingOnASmallFileAndDelete() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("small.tmp"));
+  MakeFile(path, 100 * 1024);
+  Window w;
+  QVERIFY(w.active);
+  w.modal.answers.push_back(path.toStdString());
+  w.Click(IDC_USE_EXISTING);
+  const ChoosePathRequest& request = w.modal.requests.at(0);
+  QVERIFY(request.openType);
+  QVERIFY(request.mustExist);
+  QVERIFY(!request.promptOverwrite);
+
+  QCOMPARE(
+      w.LogLines(),
+      QStringList({"Using " + path, "WARNING: Write will destroy this file!"}));
+  QCOMPARE(w.Edit(IDC_FILE_SIZE)->text(), QStringLiteral("0"));
+  QVERIFY(w.modal.messages.isEmpty());  // shown without complaint
+  QCOMPARE(w.dlg.windowTitle(), QStringLiteral("Ferrotick: ") + path);
+  QVERIFY(w.Button(IDC_WRITE)->isEnabled());
+  QVERIFY(w.Button(IDC_READ)->isEnabled());
+
+  // The next edit of either field reports the File Size range first.
+  w.Type(IDC_BUFFER_SIZE, QStringLiteral("8"));
+  QCOMPARE(w.modal.messages,
+           QStringList{"Please enter an integer between 1 and 8192."});
+  QCOMPARE(QApplication::focusWidget(), w.dlg.Control(IDC_FILE_SIZE));
+
+  w.dlg.Log().Clear();
+  w.Click(IDC_DELETE_FILE);
+  QCOMPARE(w.LogLines(), QStringList{path + QStringLiteral(" deleted.")});
+  QVERIFY(!QFileInfo::exists(path));
+  w.Click(IDC_DELETE_FILE);
+  QCOMPARE(w.LogLines().mid(1),
+           QStringList({"Couldn't delete ", "Make sure nothing is using it."}));
+  // Delete leaves the tests and the title alone.
+  QVERIFY(w.Button(IDC_WRITE)->isEnabled());
+  QCOMPARE(w.dlg.windowTitle(), QStringLiteral("Ferrotick: ") + path);
+
+  // A file that cannot be opened.
+  w.dlg.Log().Clear();
+  w.modal.answers.push_back(dir.path().toStdString());
+  w.Click(IDC_USE_EXISTING);
+  QCOMPARE(w.LogLines(), QStringList{"Couldn't open " + dir.path()});
+}
+
+void DialogTest::saveAboutAndClear() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("Ferrotick.txt"));
+  Window w;
+  w.Click(IDC_ABOUT);
+  QCOMPARE(w.dlg.Log().Count(), std::size_t{43});
+  const QStringList about = w.LogLines();
+  QVERIFY(about[0].isEmpty());
+  QVERIFY(about[1].startsWith(QStringLiteral("Vexa - Ferrotick")));
+  QCOMPARE(about[40], QStringLiteral("Enjoy!"));
+
+  w.modal.answers.push_back(path.toStdString());
+  w.Click(IDC_SAVE_LOG);
+  const ChoosePathRequest& request = w.modal.requests.at(0);
+  QVERIFY(!request.openType);
+  QCOMPARE(request.defaultExtension, std::string("txt"));
+  QCOMPARE(request.defaultFileName, std::string("Ferrotick"));
+  QCOMPARE(request.filter,
+           std::string("txt files (*.txt)|*.txt|All Files (*.*)|*.*||"));
+  QVERIFY(request.promptOverwrite);
+  QCOMPARE(w.LogLines().last(), path + QStringLiteral(" written."));
+  QVERIFY(w.modal.messages.isEmpty());
+
+  QFile saved(path);
+  QVERIFY(saved.open(QIODevice::ReadOnly));
+  const QByteArray bytes = saved.readAll();
+  // From the second line on: the title line comes first.
+  QVERIFY(bytes.startsWith(about[1].toUtf8() + "\r\n"));
+  QCOMPARE(bytes.count("\r\n"), 42);
+  QVERIFY(bytes.endsWith("Enjoy!\r\n" + about[41].toUtf8() + "\r\n\r\n"));
+
+  // After Clear the log is empty; a save writes an empty file.
+  w.Click(IDC_CLEAR);
+  QCOMPARE(w.dlg.Log().Count(), std::size_t{0});
+  w.modal.answers.push_back(path.toStdString());
+  w.Click(IDC_SAVE_LOG);
+  QCOMPARE(QFileInfo(path).size(), qint64{0});
+  QCOMPARE(w.LogLines(), QStringList{path + QStringLiteral(" written.")});
+}
+
+void DialogTest::failedExportShowsAMessageAndAppendsNothing() {
+  if (!QFileInfo::exists(QStringLiteral("/dev/full"))) {
+    QSKIP("no /dev/full here");
+  }
+  Window w;
+  w.Click(IDC_ABOUT);
+  w.modal.answers.push_back(std::string("/dev/full"));
+  w.Click(IDC_SAVE_LOG);
+  QCOMPARE(w.modal.messages.size(), 1);
+  QVERIFY2(w.modal.messages[0].contains(QStringLiteral("/dev/full")),
+           qPrintable(w.modal.messages[0]));
+  QCOMPARE(w.dlg.Log().Count(), std::size_t{43});
+}
+
+}  // namespace ferrotick::ui::test
+
+QTEST_MAIN(ferrotick::ui::test::DialogTest)
+#include "dialog_test.moc"
