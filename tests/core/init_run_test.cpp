@@ -6,6 +6,7 @@
 
 #include "core/transfer_buffer.h"
 #include "tests/core/fake_view.h"
+#include "tests/core/run_listener.h"
 
 namespace ferrotick {
 namespace {
@@ -214,25 +215,34 @@ TEST(Create, SecondCreateOnAFileBeingFilledIsRefused) {
   OnCreate(bench.state);  // the running fill holds the file
   EXPECT_EQ(bench.Lines().back(), "Open Failed");
   ASSERT_TRUE(bench.DrainUntil([&] { return FileLength(path) > kMB; }));
-  // A fill on another file may run beside it.
+  // A fill on another file may run beside it; one cancel stops both.
   const std::string other = dir.File("other.tmp");
-  bench.state.m_nFileSizeMB = 1;
   bench.view.answers.push_back(other);
   OnCreate(bench.state);
-  ASSERT_TRUE(bench.WaitForLine(other + " Closed."));
+  EXPECT_EQ(bench.Lines().back(), "Initializing 8192MB w/1KB bufs");
+  ASSERT_TRUE(bench.DrainUntil([&] { return FileLength(other) > kMB; }));
   OnCancelInit(bench.state);
-  ASSERT_TRUE(bench.WaitForLine("InitThread Failed or was Canceled."));
   ASSERT_TRUE(bench.WaitIdle());
+  int failed = 0;
+  for (const auto& line : bench.Lines()) {
+    failed += line == "InitThread Failed or was Canceled.";
+  }
+  EXPECT_EQ(failed, 2);
 }
 
 TEST(Create, ClosedLineShowsThePathOfThatMoment) {
   TempDir dir;
   Bench bench;
+  testing::TestListener listener;
+  bench.state.m_pListener = &listener;
   const std::string path = dir.File("a.tmp");
-  bench.state.m_nFileSizeMB = 1;
+  bench.state.m_nFileSizeMB = 2;
   bench.view.answers.push_back(path);
+  listener.Hold();
   OnCreate(bench.state);
+  listener.WaitHeld();  // the fill is under way
   bench.state.m_strPath.Set("/replaced/meanwhile");
+  listener.Release();
   ASSERT_TRUE(bench.WaitIdle());
   EXPECT_EQ(bench.Lines().back(), "/replaced/meanwhile Closed.");
 }
