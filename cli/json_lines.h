@@ -1,0 +1,24 @@
+// The --json output: one object per line.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/bench_state.h"
+
+namespace ferrotick::cli {
+
+// A JSON string literal, quotes included. Bytes that are not valid UTF-8
+// become U+FFFD, so any path gives valid JSON.
+std::string JsonString(std::string_view text);
+
+// One finished pass, without a line end.
+std::string PassJson(const PassRecord& record, const RunOptions& options,
+                     std::string_view path);
+
+// An error for standard error: {"error": message, ...}. The other fields
+// are left out when empty.
+std::string ErrorJson(std::string_view message, std::string_view run = {},
+                      std::string_view path = {}, std::string_view detail = {});
+
+}  // namespace ferrotick::cli

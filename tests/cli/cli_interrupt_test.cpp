@@ -1,0 +1,172 @@
+// Ctrl-C: a real SIGINT to the running program stops the run the way the
+// dialog's controls do, and the run's closing lines still print.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/cli/child_process.h"
+#include "tests/cli/json_value.h"
+#include "tests/core/fake_view.h"
+
+namespace ferrotick::testing {
+namespace {
+
+constexpr std::uint64_t kMiB = 1048576;
+
+int CountPrefix(const std::vector<std::string>& lines,
+                const std::string& prefix) {
+  int count = 0;
+  for (const std::string& line : lines) count += line.rfind(prefix, 0) == 0;
+  return count;
+}
+
+int IndexOf(const std::vector<std::string>& lines, const std::string& line) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i] == line) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// Sends SIGINT a third of a pass after a pass ended, so that it lands
+// inside the next pass rather than at the turn between two passes (where
+// a stop takes effect with no further pass, in the dialog as here).
+void InterruptInNextPass(Child& cli, double passSeconds) {
+  std::this_thread::sleep_for(std::chrono::duration<double>(passSeconds / 3));
+  cli.Signal(SIGINT);
+}
+
+// Seconds of the pass whose line is "<prefix>%.3fMBs", moving `mb` MB.
+double PassSeconds(const std::string& line, const std::string& prefix, int mb) {
+  return mb / std::stod(line.substr(prefix.size()));
+}
+
+Child StartCli(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{CliPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return Child(argv);
+}
+
+TEST(CliInterrupt, WriteStopsAfterThePassUnderWay) {
+  TempDir dir;
+  const std::string path = dir.File("t.tmp");
+  MakeFile(path, 16 * kMiB);
+  Child cli = StartCli({"write", path, "--passes", "1000000", "--buffer", "1"});
+  const auto first = cli.WaitForLine("Wrote 16MB: ");
+  ASSERT_TRUE(first);
+  InterruptInNextPass(cli, PassSeconds(*first, "Wrote 16MB: ", 16));
+  const ChildResult result = cli.Wait();
+
+  EXPECT_EQ(result.exitCode, 1) << result.err;
+  const std::vector<std::string> lines = SplitLines(result.out);
+  const int stopping = IndexOf(lines, "Stopping WriteThread.");
+  ASSERT_GE(stopping, 0) << result.out;
+  // The pass under way ends whole and is reported, then the closing lines.
+  const std::vector<std::string> tail(lines.begin() + stopping + 1,
+                                      lines.end());
+  ASSERT_EQ(tail.size(), 3u) << result.out;
+  EXPECT_EQ(tail[0].rfind("Wrote 16MB: ", 0), 0u);
+  EXPECT_EQ(tail[1], "WriteThread Done.");
+  EXPECT_EQ(tail[2], path + " Closed.");
+  EXPECT_EQ(CountPrefix(lines, "Wrote "), CountPrefix(lines, "Wrote 16MB: "));
+  EXPECT_NE(result.err.find(": stopped: "), std::string::npos) << result.err;
+}
+
+TEST(CliInterrupt, WriteWhoseLastPassEndsWholeSucceeds) {
+  TempDir dir;
+  const std::string path = dir.File("t.tmp");
+  MakeFile(path, 32 * kMiB);
+  Child cli = StartCli({"write", path, "--passes", "2", "--buffer", "1"});
+  const auto first = cli.WaitForLine("Wrote 32MB: ");
+  ASSERT_TRUE(first);
+  // During the second and last pass.
+  InterruptInNextPass(cli, PassSeconds(*first, "Wrote 32MB: ", 32));
+  const ChildResult result = cli.Wait();
+
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  const std::vector<std::string> lines = SplitLines(result.out);
+  EXPECT_EQ(CountPrefix(lines, "Wrote 32MB: "), 2);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "WriteThread Done.");
+  EXPECT_EQ(lines[lines.size() - 1], path + " Closed.");
+}
+
+TEST(CliInterrupt, JsonStaysValidWhenStopped) {
+  TempDir dir;
+  const std::string path = dir.File("t.tmp");
+  MakeFile(path, 8 * kMiB);
+  Child cli = StartCli(
+      {"write", path, "--passes", "1000000", "--buffer", "1", "--json"});
+  const auto first = cli.WaitForLine("{");
+  ASSERT_TRUE(first);
+  const auto pass = ParseJson(*first);
+  ASSERT_TRUE(pass);
+  InterruptInNextPass(cli, (*pass)["seconds"].Number());
+  const ChildResult result = cli.Wait();
+
+  EXPECT_EQ(result.exitCode, 1);
+  const auto passes = ParseJsonLines(result.out);
+  ASSERT_TRUE(passes) << result.out;
+  ASSERT_GE(passes->size(), 2u);  // the one seen, and the one under way
+  for (std::size_t i = 0; i < passes->size(); ++i) {
+    EXPECT_EQ((*passes)[i]["pass"].Number(), static_cast<double>(i + 1));
+    EXPECT_EQ((*passes)[i]["bytes"].Number(), 8.0 * kMiB);
+  }
+  const auto errors = ParseJsonLines(result.err);
+  ASSERT_TRUE(errors) << result.err;
+  ASSERT_EQ(errors->size(), 1u);
+  EXPECT_EQ((*errors)[0]["error"].String(), "stopped");
+  EXPECT_EQ((*errors)[0]["detail"].String(),
+            std::to_string(passes->size()) + " of 1000000 passes completed");
+}
+
+TEST(CliInterrupt, CreateIsCancelledAfterTheMegabyteUnderWay) {
+  TempDir dir;
+  const std::string path = dir.File("t.tmp");
+  Child cli = StartCli({"create", path, "--size", "256", "--buffer", "1"});
+  ASSERT_TRUE(cli.WaitForOutput("Initializing 256MB w/1KB bufs\n"));
+  cli.Signal(SIGINT);
+  const ChildResult result = cli.Wait();
+
+  EXPECT_EQ(result.exitCode, 1);
+  const std::vector<std::string> lines = SplitLines(result.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "InitThread Failed or was Canceled.");
+  // A cancel takes effect once the MB under way is complete.
+  const std::uint64_t length = FileLength(path);
+  EXPECT_LT(length, 256 * kMiB);
+  EXPECT_EQ(length % kMiB, 0u);
+  EXPECT_NE(result.err.find(": stopped: 0 of 1 pass completed"),
+            std::string::npos)
+      << result.err;
+}
+
+TEST(CliInterrupt, ReadIsStoppedByTheToggle) {
+  TempDir dir;
+  const std::string path = dir.File("t.tmp");
+  MakeFile(path, 8 * kMiB);
+  Child cli = StartCli({"read", path, "--passes", "1000000", "--buffer", "1"});
+  ASSERT_TRUE(cli.WaitForOutput("Read 8MB: "));
+  cli.Signal(SIGINT);
+  const ChildResult result = cli.Wait();
+
+  EXPECT_EQ(result.exitCode, 1);
+  const std::vector<std::string> lines = SplitLines(result.out);
+  const int stopping = IndexOf(lines, "ReadThread Stopping");
+  ASSERT_GE(stopping, 0) << result.out;
+  // At most the pass under way follows the stop, and nothing else.
+  const int after = static_cast<int>(lines.size()) - stopping - 1;
+  EXPECT_LE(after, 1);
+  if (after == 1) {
+    EXPECT_EQ(lines.back().rfind("Read 8MB: ", 0), 0u);
+  }
+  EXPECT_NE(result.err.find(": stopped: "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ferrotick::testing
