@@ -30,7 +30,13 @@ void WriterTicket::WaitFinished() {
 }
 
 BenchState::BenchState(BenchView& view, MessageLog& log)
-    : m_view(view), m_log(log) {}
+    : m_view(view), m_log(log) {
+  // A finished worker wakes the window thread, which reaps it after its
+  // next drain (ReapFinished).
+  m_workers.SetFinishedHook([&log] { log.Wake(); });
+}
+
+void BenchState::ReapFinished() { m_workers.Reap(); }
 
 BenchState::~BenchState() { Shutdown(); }
 

@@ -94,6 +94,8 @@ struct BenchState {
   std::shared_ptr<WriterTicket> m_pLastWriter;
   Workers m_workers;
 
+  // Window thread: joins the workers that have finished.
+  void ReapFinished();
   // Tells every run to end silently and joins every worker thread.
   void Shutdown();
   // Throws Abandoned once Shutdown has begun.

@@ -73,6 +73,10 @@ void MessageLog::Queue(Action action) {
   if (first && m_wakeup) m_wakeup();
 }
 
+void MessageLog::Wake() {
+  if (m_wakeup) m_wakeup();
+}
+
 void MessageLog::Store(std::string_view line) {
   if (HasBreak(line)) {
     m_text += OneLine(line);

@@ -52,6 +52,8 @@ class MessageLog {
   void SetWakeup(std::function<void()> wakeup);
   void SetView(BenchView* view);
   void SetObserver(LogObserver* observer);
+  // Any thread: calls the wake-up as a batch would, with nothing queued.
+  void Wake();
   // Moves the queued actions into the log; returns how many were applied.
   std::size_t Drain();
   bool OnWindowThread() const;

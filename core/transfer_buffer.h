@@ -8,7 +8,8 @@ namespace ferrotick {
 class TransferBuffer {
  public:
   // Zero-filled so that no stale process memory reaches the disk. Aligned
-  // for O_DIRECT. Empty (false) when the memory cannot be had.
+  // for O_DIRECT. Empty (false) when the memory cannot be had or the size
+  // is not 1 byte to 1 MB.
   explicit TransferBuffer(std::size_t bytes);
   ~TransferBuffer();
   TransferBuffer(const TransferBuffer&) = delete;
@@ -23,6 +24,7 @@ class TransferBuffer {
   static void SetAllocatorForTest(Allocator allocator);
 
   static constexpr std::size_t kAlignment = 4096;
+  static constexpr std::size_t kMaxBytes = 1024 * 1024;
 
  private:
   char* m_data = nullptr;

@@ -11,15 +11,20 @@ bool Workers::Start(std::function<void()> body) {
   Reap();
   auto done = std::make_shared<std::atomic<bool>>(false);
   try {
-    std::thread thread([body = std::move(body), done] {
+    std::thread thread([body = std::move(body), done, hook = m_finished] {
       body();
       done->store(true, std::memory_order_release);
+      if (hook) hook();
     });
     m_workers.push_back(Worker{std::move(thread), std::move(done)});
   } catch (const std::system_error&) {
     return false;
   }
   return true;
+}
+
+void Workers::SetFinishedHook(std::function<void()> hook) {
+  m_finished = std::move(hook);
 }
 
 void Workers::Reap() {

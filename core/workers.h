@@ -19,6 +19,9 @@ class Workers {
   Workers& operator=(const Workers&) = delete;
   ~Workers();
 
+  // Called on each worker's thread as its last act, so that the window
+  // thread hears it may reap. Set before any worker starts.
+  void SetFinishedHook(std::function<void()> hook);
   // False when the thread could not be started.
   bool Start(std::function<void()> body);
   // Joins the workers that have finished.
@@ -32,6 +35,7 @@ class Workers {
     std::shared_ptr<std::atomic<bool>> done;
   };
   std::list<Worker> m_workers;
+  std::function<void()> m_finished;
 };
 
 }  // namespace ferrotick

@@ -265,6 +265,20 @@ TEST(Create, NoBufferFailsTheRunAndReleasesTheFile) {
   EXPECT_EQ(OpenDescriptors(), fdsBefore);
 }
 
+TEST(Create, ABufferSizeOutOfRangeNeverReachesATransfer) {
+  TempDir dir;
+  Bench bench;
+  for (int bufferKB : {0, -1, 1025}) {
+    const std::string path = dir.File("bad" + std::to_string(bufferKB));
+    bench.state.m_nBufferKB = bufferKB;
+    bench.view.answers.push_back(path);
+    OnCreate(bench.state);
+    ASSERT_TRUE(bench.WaitIdle());
+    EXPECT_EQ(bench.Lines().back(), "InitThread Failed or was Canceled.");
+    EXPECT_EQ(FileLength(path), 0u);
+  }
+}
+
 TEST(Create, EndingTheBenchAbandonsAFillSilently) {
   TempDir dir;
   const std::string path = dir.File("abandon.tmp");

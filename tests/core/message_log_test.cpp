@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/workers.h"
 #include "tests/core/fake_view.h"
 
 namespace ferrotick {
@@ -167,6 +168,29 @@ TEST(MessageLog, MemoryPerLineStaysSmall) {
   const double beyondText =
       static_cast<double>(log.MemoryBytes() - kLines * line.size()) / kLines;
   EXPECT_LE(beyondText, 48.0);
+}
+
+}  // namespace
+}  // namespace ferrotick
+
+namespace ferrotick {
+namespace {
+
+TEST(Workers, AFinishedWorkerWakesTheWindowThreadToReapIt) {
+  Workers workers;
+  std::atomic<int> wakes{0};
+  workers.SetFinishedHook([&] { ++wakes; });
+  std::atomic<bool> go{false};
+  ASSERT_TRUE(workers.Start([&] {
+    while (!go) std::this_thread::yield();
+  }));
+  EXPECT_EQ(workers.Running(), 1u);
+  workers.Reap();  // still running: nothing to join
+  EXPECT_EQ(wakes.load(), 0);
+  go = true;
+  while (wakes.load() == 0) std::this_thread::yield();
+  workers.Reap();
+  EXPECT_EQ(workers.Running(), 0u);
 }
 
 }  // namespace
