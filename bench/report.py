@@ -1,0 +1,232 @@
+#!/usr/bin/env python3
+"""Writes bench/RESULTS.md from the JSON lines the benchmarks left in a
+results folder: fidelity.jsonl, honest.jsonl, flood.jsonl, dialog.jsonl."""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import subprocess
+
+
+def load(folder, name):
+    path = os.path.join(folder, name)
+    if not os.path.exists(path):
+        return []
+    with open(path) as f:
+        return [json.loads(line) for line in f if line.strip()]
+
+
+def shell(cmd):
+    try:
+        return subprocess.run(cmd, shell=True, capture_output=True, text=True,
+                              check=True).stdout.strip()
+    except subprocess.CalledProcessError:
+        return "?"
+
+
+def mark(ok):
+    return "yes" if ok else "**no**"
+
+
+def machine(disk_dir):
+    cpus = os.cpu_count()
+    memory = shell("free -g | awk '/Mem:/ {print $2}'")
+    fs = shell("findmnt -no FSTYPE,SOURCE -T '%s'" % disk_dir)
+    return ("Linux %s, %s vCPUs, %s GB RAM, %s; fio %s" %
+            (platform.release(), cpus, memory, fs, shell("fio --version")))
+
+
+def fidelity_table(rows, lines):
+    lines.append("| run | file | buffer | pairs | ours / plain loop "
+                 "(median [IQR]) | >= 0.97 | ours / fio (median [IQR]) "
+                 "| >= 1.00 | context: median MiB/s ours, plain, fio |")
+    lines.append("|---|---|---|---|---|---|---|---|---|")
+    for r in rows:
+        run = r["run"] + (" " + r["options"] if r.get("options") else "")
+        rates = r["median_mib_per_s"]
+        lines.append(
+            "| %s | %d MB | %d KB | %d | %.3f [%.3f, %.3f] | %s | "
+            "%.3f [%.3f, %.3f] | %s | %.0f, %.0f, %.0f |" %
+            (run, r["size_mb"], r["buffer_kb"], r["pairs"], r["vs_plain"],
+             r["vs_plain_iqr"][0], r["vs_plain_iqr"][1],
+             mark(r["vs_plain"] >= 0.97), r["vs_fio"], r["vs_fio_iqr"][0],
+             r["vs_fio_iqr"][1], mark(r["vs_fio"] >= 1.0), rates["A"],
+             rates["B1"], rates["B2"]))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--results", required=True)
+    parser.add_argument("--disk-dir", required=True)
+    parser.add_argument("--command", required=True,
+                        help="the command line that made the results")
+    parser.add_argument("--out", required=True)
+    args = parser.parse_args()
+
+    fidelity = load(args.results, "fidelity.jsonl")
+    honest = load(args.results, "honest.jsonl")
+    flood = load(args.results, "flood.jsonl")
+    dialog = load(args.results, "dialog.jsonl")
+    commit = shell("git -C '%s' rev-parse --short HEAD" %
+                   os.path.dirname(os.path.abspath(__file__)))
+
+    lines = [
+        "# Benchmark results",
+        "",
+        "Made by `%s` on %s, commit %s." %
+        (args.command, datetime.date.today().isoformat(), commit),
+        "",
+        "Machine: %s. The folder measured: `%s`." %
+        (machine(args.disk_dir), args.disk_dir),
+        "",
+        "Every figure is a median over repeated runs; the fidelity figures "
+        "are medians of *paired ratios* (ours divided by the other program "
+        "in the same round), because absolute rates on a shared virtual "
+        "machine swing by several times from one minute to the next. The "
+        "absolute medians are context only. A ratio above 1 means we were "
+        "faster.",
+        "",
+        "## 1. Fidelity against the limit and against fio",
+        "",
+        "Rounds interleave the three programs, rotating their order (A B1 B2, "
+        "B1 B2 A, B2 A B1, ...); the first round is a warm-up and is dropped; "
+        "the file is deleted right before every create run. Rewrite and read "
+        "work on a file made once before their rounds, so reads come from "
+        "the page cache, as they do in the dialog with default options.",
+        "",
+        "- A, ours: `ferrotick-cli create|write|read PATH --size MB --buffer "
+        "KB --json` (write: one pass; read: one pass), its `bytes_per_s`.",
+        "- B1, the limit: `bench/plain_loop create|rewrite|read PATH MB KB`, "
+        "the same system calls (open, fstat, fcntl, flock, ftruncate or "
+        "lseek, the timed writes or reads, close) and nothing else, timed "
+        "over the same span.",
+        "- B2, fio: `fio --name=ferrotick --filename=PATH --ioengine=sync "
+        "--bs=KBk --size=BYTES --rw=write --create_on_open=1 "
+        "--fallocate=none --fadvise_hint=0 --invalidate=0 --end_fsync=0` "
+        "(reads: `--rw=read --invalidate=0 --fadvise_hint=0`), its "
+        "`bw_bytes`.",
+        "",
+    ]
+    if fidelity:
+        fidelity_table(fidelity, lines)
+        sizes = sorted({(r["size_mb"], r["pairs"]) for r in fidelity})
+        lines.append("")
+        lines.append("Pairs per file size: " + ", ".join(
+            "%d MB: %d" % size for size in sizes) + ".")
+    else:
+        lines.append("Not run.")
+    lines += [
+        "",
+        "### With the options for honest numbers",
+        "",
+        "Create and rewrite with `--sync` against fio's `--end_fsync=1` and "
+        "the plain loop's `fdatasync` before its clock stops; read with "
+        "`--drop-cache` against fio's `--invalidate=1` and the plain loop's "
+        "`fdatasync` plus `POSIX_FADV_DONTNEED`.",
+        "",
+    ]
+    if honest:
+        fidelity_table(honest, lines)
+    else:
+        lines.append("Not run.")
+
+    lines += ["", "## 2. The log under a flood", ""]
+    lines.append("| measure | result | target | met |")
+    lines.append("|---|---|---|---|")
+    by_workers = {r["workers"]: r for r in flood}
+    if 1 in by_workers:
+        r = by_workers[1]
+        lines.append(
+            "| lines/s, one worker appending, window thread draining "
+            "(median of %d; range) | %s (%s to %s) | >= 2,000,000 | %s |" %
+            (r["repeats"], format(r["median_lines_per_s"], ","),
+             format(r["min_lines_per_s"], ","),
+             format(r["max_lines_per_s"], ","),
+             mark(r["median_lines_per_s"] >= 2e6)))
+    if 3 in by_workers:
+        r = by_workers[3]
+        lines.append(
+            "| lines/s, three workers (median of %d; range) | %s (%s to %s) "
+            "| - | - |" %
+            (r["repeats"], format(r["median_lines_per_s"], ","),
+             format(r["min_lines_per_s"], ","),
+             format(r["max_lines_per_s"], ",")))
+    for workers in (1, 3):
+        if workers in by_workers:
+            r = by_workers[workers]
+            stored = r["lines_per_worker"] * workers
+            lines.append(
+                "| bytes per stored line beyond its text (`MemoryBytes()`, "
+                "%s lines of %d bytes) | %.1f | <= 48 | %s |" %
+                (format(stored, ","), r["line_bytes"],
+                 r["bytes_per_line_beyond_text"],
+                 mark(r["bytes_per_line_beyond_text"] <= 48)))
+    for r in dialog:
+        if r["what"] == "stall":
+            lines.append(
+                "| dialog (%s): longest event-loop stall while three workers "
+                "flood %s lines (median of %d; worst) | %.1f ms (%.1f ms) | "
+                "< 50 ms | %s |" %
+                (r["platform"], format(r["lines"], ","), r["repeats"],
+                 r["median_longest_stall_ms"], r["worst_longest_stall_ms"],
+                 mark(r["median_longest_stall_ms"] < 50)))
+    if not any(r["what"] == "stall" for r in dialog):
+        lines.append("| dialog: longest event-loop stall under a flood | "
+                     "TODO: not measured (the dialog was not built) | "
+                     "< 50 ms | - |")
+
+    lines += ["", "## 3. Start-up", ""]
+    lines.append("| measure | result | target | met |")
+    lines.append("|---|---|---|---|")
+    for r in dialog:
+        if r["what"] == "startup":
+            lines.append(
+                "| launch to dialog shown (%s; median of %d; worst) | "
+                "%.1f ms (%.1f ms) | < 300 ms | %s |" %
+                (r["platform"], r["repeats"], r["median_launch_to_shown_ms"],
+                 r["worst_launch_to_shown_ms"],
+                 mark(r["median_launch_to_shown_ms"] < 300)))
+            lines.append(
+                "| resident memory 1 s after shown (%s, dialog_bench) | "
+                "%.1f MB | < 60 MB | %s |" %
+                (r["platform"], r["median_idle_rss_mb"],
+                 mark(r["median_idle_rss_mb"] < 60)))
+        if r["what"] == "program_rss":
+            lines.append(
+                "| resident memory of `ferrotick` idle for 1.5 s (%s; median "
+                "of %d) | %.1f MB | < 60 MB | %s |" %
+                (r["platform"], r["repeats"], r["median_idle_rss_mb"],
+                 mark(r["median_idle_rss_mb"] < 60)))
+    if not any(r["what"] == "startup" for r in dialog):
+        lines.append("| launch to dialog shown | TODO: not measured (the "
+                     "dialog was not built) | < 300 ms | - |")
+    lines += [
+        "",
+        "The dialog figures come from `bench/dialog_bench`, which links the "
+        "dialog's own library: `stall` shows the dialog, starts three "
+        "threads that append to its log as fast as they can and records the "
+        "longest gap between ticks of a 1 ms timer on the window thread; "
+        "`startup` runs the application exactly as `main()` does, with an "
+        "event filter that notes the dialog window's first expose; the "
+        "launcher's clock reading just before it starts the process is the "
+        "zero. `xcb` rows run on a private Xvfb server.",
+        "",
+        "## How to run",
+        "",
+        "    bench/run_all.sh [--quick] [FOLDER]",
+        "",
+        "FOLDER is a folder on the disk to measure (default: a new folder "
+        "under `$TMPDIR` or `/tmp`; it needs about 1.1 GB free, and the "
+        "script deletes what it wrote). `--quick` measures 256 MB files with "
+        "3 pairs. Needs cmake, ninja, fio and python3; the dialog rows need "
+        "Qt 6 and, for the `xcb` rows, Xvfb. CI does not run any of this.",
+        "",
+    ]
+    with open(args.out, "w") as out:
+        out.write("\n".join(lines))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Runs every benchmark and writes bench/RESULTS.md. Not run by CI.
+#
+# Usage: bench/run_all.sh [--quick] [FOLDER]
+#   FOLDER  a folder on the disk to measure (default: a new one under
+#           $TMPDIR or /tmp); needs about 1.1 GB free
+#   --quick 256 MB files only, 3 pairs: a few minutes instead of ~20
+set -euo pipefail
+
+quick=0
+if [ "${1:-}" = "--quick" ]; then
+  quick=1
+  shift
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${FERROTICK_BENCH_BUILD:-$root/build-bench}
+if [ -n "${1:-}" ]; then
+  mkdir -p "$1"
+  disk=$(cd "$1" && pwd)/ferrotick-bench.$$
+  mkdir "$disk"
+else
+  disk=$(mktemp -d "${TMPDIR:-/tmp}/ferrotick-bench.XXXXXX")
+fi
+trap 'rm -rf "$disk"' EXIT
+
+ui=OFF
+if pkg-config --exists Qt6Widgets 2>/dev/null || [ -d /usr/lib/x86_64-linux-gnu/cmake/Qt6Widgets ]; then
+  ui=ON
+fi
+cmake -S "$here" -B "$build" -G Ninja -DFERROTICK_BUILD_UI=$ui >/dev/null
+ninja -C "$build"
+
+results=$build/results
+mkdir -p "$results"
+rm -f "$results"/*.jsonl
+cli=$build/ferrotick/ferrotick-cli
+
+if [ $quick = 1 ]; then
+  python3 "$here/fidelity.py" --cli "$cli" --plain "$build/plain_loop" \
+    --dir "$disk" --out "$results/fidelity.jsonl" --sizes 256 --pairs 3
+  python3 "$here/fidelity.py" --cli "$cli" --plain "$build/plain_loop" \
+    --dir "$disk" --out "$results/honest.jsonl" --honest --sizes 256 \
+    --buffers 128 --pairs 3
+else
+  python3 "$here/fidelity.py" --cli "$cli" --plain "$build/plain_loop" \
+    --dir "$disk" --out "$results/fidelity.jsonl" --sizes 256,1024 \
+    --pairs 9 --pairs-1g 5
+  python3 "$here/fidelity.py" --cli "$cli" --plain "$build/plain_loop" \
+    --dir "$disk" --out "$results/honest.jsonl" --honest --sizes 256 \
+    --buffers 128 --pairs 5
+fi
+
+"$build/flood_bench" --lines 2000000 --repeats 5 | tee "$results/flood.jsonl"
+
+if [ -x "$build/dialog_bench" ]; then
+  python3 "$here/dialog.py" --bench "$build/dialog_bench" \
+    --program "$build/ferrotick/ferrotick" --out "$results/dialog.jsonl" \
+    --lines 1000000 --repeats 5
+fi
+
+command="bench/run_all.sh"
+[ $quick = 1 ] && command="$command --quick"
+[ -n "${1:-}" ] && command="$command $1"
+python3 "$here/report.py" --results "$results" --disk-dir "$disk" \
+  --command "$command" --out "$here/RESULTS.md"
+echo "Wrote $here/RESULTS.md"
