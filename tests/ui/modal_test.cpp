@@ -1,0 +1,203 @@
+// The real modal windows behind the seam: Qt's message box and its own
+// file dialog, driven by polling until each is the active window (keys
+// sent earlier would be lost).
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <functional>
+
+#include "ui/bench_dialog.h"
+#include "ui/modal_host.h"
+#include "ui/resource.h"
+
+namespace ferrotick::ui::test {
+namespace {
+
+// Runs `action` once a modal T is the active window.
+template <typename T>
+void WhenActive(std::function<void(T*)> action) {
+  auto* timer = new QTimer(qApp);
+  QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
+    auto* modal = qobject_cast<T*>(QApplication::activeModalWidget());
+    if (!modal || !modal->isVisible() || !modal->isActiveWindow()) return;
+    timer->stop();
+    timer->deleteLater();
+    action(modal);
+  });
+  timer->start(10);
+}
+
+QLineEdit* FileNameEdit(QFileDialog* dialog) {
+  return dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+}
+
+ChoosePathRequest OpenRequest(const std::string& folder) {
+  ChoosePathRequest request;
+  request.openType = true;
+  request.defaultExtension = "tmp";
+  request.defaultFileName = "testdata";
+  request.filter = "tmp files (*.tmp)|*.tmp|All Files (*.*)|*.*||";
+  request.initialDirectory = folder;
+  request.mustExist = true;
+  request.promptOverwrite = false;
+  request.hideReadOnly = false;
+  return request;
+}
+
+}  // namespace
+
+class ModalTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void validationShowsAMessageBoxAndReturnsTheFocus();
+  void createThroughQtsFileDialog();
+  void openChooserNeedsAnExistingFile();
+};
+
+void ModalTest::validationShowsAMessageBoxAndReturnsTheFocus() {
+  CBenchDlg dlg;
+  dlg.show();
+  QVERIFY(QTest::qWaitForWindowActive(&dlg));
+  auto* fileSize = qobject_cast<QLineEdit*>(dlg.Control(IDC_FILE_SIZE));
+  fileSize->setFocus();
+  fileSize->selectAll();
+
+  QString shown;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  WhenActive<QMessageBox>([&](QMessageBox* box) {
+    shown = box->text();
+    icon = box->icon();
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  QTest::keyClick(fileSize, Qt::Key_0);  // returns once the box is closed
+
+  QCOMPARE(shown,
+           QStringLiteral("Please enter an integer between 1 and 8192."));
+  QCOMPARE(icon, QMessageBox::Warning);
+  QVERIFY(!QApplication::activeModalWidget());
+  QCOMPARE(dlg.focusWidget(), static_cast<QWidget*>(fileSize));
+  QCOMPARE(dlg.State().m_nFileSizeMB.load(), 32);
+}
+
+void ModalTest::createThroughQtsFileDialog() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  // The chooser starts in "." and confirms before overwriting.
+  const QString existing = dir.filePath(QStringLiteral("testdata.tmp"));
+  QFile file(existing);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.close();
+  const QString previous = QDir::currentPath();
+  QVERIFY(QDir::setCurrent(dir.path()));
+
+  CBenchDlg dlg;
+  dlg.show();
+  QVERIFY(QTest::qWaitForWindowActive(&dlg));
+  auto* fileSize = qobject_cast<QLineEdit*>(dlg.Control(IDC_FILE_SIZE));
+  fileSize->setText(QStringLiteral("1"));
+
+  QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
+  QFileDialog::FileMode fileMode = QFileDialog::Directory;
+  bool native = true;
+  bool confirms = false;
+  QString suffix, folder, name;
+  QStringList filters;
+  bool askedToOverwrite = false;
+  WhenActive<QFileDialog>([&](QFileDialog* chooser) {
+    mode = chooser->acceptMode();
+    fileMode = chooser->fileMode();
+    native = !chooser->testOption(QFileDialog::DontUseNativeDialog);
+    confirms = !chooser->testOption(QFileDialog::DontConfirmOverwrite);
+    suffix = chooser->defaultSuffix();
+    folder = chooser->directory().absolutePath();
+    filters = chooser->nameFilters();
+    QLineEdit* edit = FileNameEdit(chooser);
+    name = edit ? edit->text() : QString();
+    WhenActive<QMessageBox>([&](QMessageBox* box) {
+      askedToOverwrite = true;
+      box->button(QMessageBox::Yes)->click();
+    });
+    QTest::keyClick(edit, Qt::Key_Return);
+  });
+  QTest::mouseClick(dlg.Control(IDC_CREATE), Qt::LeftButton);
+  QDir::setCurrent(previous);
+
+  QCOMPARE(mode, QFileDialog::AcceptSave);
+  QCOMPARE(fileMode, QFileDialog::AnyFile);
+  QVERIFY(!native);
+  QVERIFY(confirms);
+  QCOMPARE(suffix, QStringLiteral("tmp"));
+  QCOMPARE(QFileInfo(folder).canonicalFilePath(),
+           QFileInfo(dir.path()).canonicalFilePath());
+  QCOMPARE(filters, QStringList({"tmp files (*.tmp)", "All Files (*)"}));
+  QCOMPARE(name, QStringLiteral("testdata"));
+  QVERIFY(askedToOverwrite);
+
+  // The default suffix was added, and the path handed on is absolute.
+  QTRY_COMPARE_WITH_TIMEOUT(dlg.Log().Count(), std::size_t{4}, 20000);
+  const QString path = QString::fromStdString(std::string(dlg.Log().Line(0)));
+  QVERIFY(QFileInfo(path).isAbsolute());
+  QCOMPARE(QFileInfo(path).canonicalFilePath(),
+           QFileInfo(existing).canonicalFilePath());
+  QCOMPARE(QFileInfo(existing).size(), qint64{1} << 20);
+  QVERIFY(dlg.Control(IDC_WRITE)->isEnabled());
+}
+
+void ModalTest::openChooserNeedsAnExistingFile() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const QString existing = dir.filePath(QStringLiteral("data.bin"));
+  QFile file(existing);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.close();
+  CQtModalHost host;
+
+  // A missing name is refused with Qt's own note and the chooser stays;
+  // Escape then cancels it.
+  QFileDialog::AcceptMode mode = QFileDialog::AcceptSave;
+  QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
+  bool refused = false;
+  bool stayed = false;
+  WhenActive<QFileDialog>([&](QFileDialog* chooser) {
+    mode = chooser->acceptMode();
+    fileMode = chooser->fileMode();
+    QLineEdit* edit = FileNameEdit(chooser);
+    edit->setText(QStringLiteral("missing.tmp"));
+    WhenActive<QMessageBox>([&](QMessageBox* box) {
+      refused = true;
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    QTest::keyClick(edit, Qt::Key_Return);
+    stayed = chooser->isVisible();
+    QTest::keyClick(chooser, Qt::Key_Escape);
+  });
+  QCOMPARE(host.ChoosePath(nullptr, OpenRequest(dir.path().toStdString())),
+           std::nullopt);
+  QCOMPARE(mode, QFileDialog::AcceptOpen);
+  QCOMPARE(fileMode, QFileDialog::ExistingFile);
+  QVERIFY(refused);
+  QVERIFY(stayed);
+
+  WhenActive<QFileDialog>([&](QFileDialog* chooser) {
+    QLineEdit* edit = FileNameEdit(chooser);
+    edit->setText(QStringLiteral("data.bin"));
+    QTest::keyClick(edit, Qt::Key_Return);
+  });
+  const std::optional<std::string> chosen =
+      host.ChoosePath(nullptr, OpenRequest(dir.path().toStdString()));
+  QVERIFY(chosen);
+  QCOMPARE(QFileInfo(QString::fromStdString(*chosen)).canonicalFilePath(),
+           QFileInfo(existing).canonicalFilePath());
+}
+
+}  // namespace ferrotick::ui::test
+
+QTEST_MAIN(ferrotick::ui::test::ModalTest)
+#include "modal_test.moc"
