@@ -3,6 +3,7 @@
 #include <memory>
 #include <utility>
 
+#include "core/timed_writes.h"
 #include "core/transfer_buffer.h"
 
 namespace ferrotick {
@@ -25,39 +26,16 @@ const ChoosePathRequest& CreateRequest() {
 // The timed fill. False when cancelled; throws FileError on a failed write.
 bool Fill(BenchState& state, TestFile& file, TransferBuffer& buffer,
           int bufferKB) {
-  const int writesPerMB = WritesPerMB(bufferKB);
-  const ClockValue start = ReadClock();
-  state.m_clockStart.store(start);
+  TimedWrites writes(state, file, buffer, bufferKB, "create");
+  writes.Start();
   int i = 0;
   for (; i < state.m_nFileSizeMB.load(); ++i) {
-    for (int w = 0; w < writesPerMB; ++w) {
-      file.Write(buffer.Data(), buffer.Size());
-      state.CheckAbandon();
-    }
+    writes.WriteMB(i);
+    // Tested after every MB, before the progress step.
     if (state.m_bCancelInit.load()) return false;
-    if (IsWriteProgressPoint(i)) {
-      const double seconds = SecondsSince(start);
-      state.m_dSeconds.store(seconds);
-      state.m_log.Append(
-          InitProgressLine(i, seconds, state.m_nFileSizeMB.load()));
-    }
-    if (state.m_pListener) {
-      state.m_pListener->OnProgress(
-          "create", static_cast<std::uint64_t>(i + 1) * writesPerMB *
-                        buffer.Size(),
-          SecondsSince(start));
-    }
+    if (IsWriteProgressPoint(i)) writes.Progress(i, InitProgressLine);
   }
-  if (state.m_options.sync) file.Sync();
-  const double seconds = SecondsSince(start);
-  state.m_dSeconds.store(seconds);
-  if (state.m_pListener) {
-    const int mb = state.m_nFileSizeMB.load();
-    state.m_pListener->OnPass(PassRecord{
-        "create", 1, mb,
-        static_cast<std::uint64_t>(i) * writesPerMB * buffer.Size(), seconds,
-        Rate(mb, seconds), bufferKB});
-  }
+  writes.Finish(state.m_nFileSizeMB.load(), i, 1);
   return true;
 }
 

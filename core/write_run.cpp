@@ -5,6 +5,7 @@
 #include <thread>
 #include <utility>
 
+#include "core/timed_writes.h"
 #include "core/transfer_buffer.h"
 
 namespace ferrotick {
@@ -15,43 +16,21 @@ bool KeepWriting(const BenchState& state, const WriterTicket& ticket) {
   return state.m_bWriting.load() && !ticket.stopRequested.load();
 }
 
-// One timed pass with letter `letter`; returns its MB count.
+// One timed pass; returns its MB count.
 int WritePass(BenchState& state, TestFile& file, TransferBuffer& buffer,
               int bufferKB, const WriterTicket& ticket, int pass) {
-  const int writesPerMB = WritesPerMB(bufferKB);
-  const ClockValue start = ReadClock();
-  state.m_clockStart.store(start);
+  TimedWrites writes(state, file, buffer, bufferKB, "write");
+  writes.Start();
   int i = 0;
   for (; i < state.m_nFileSizeMB.load(); ++i) {
-    for (int w = 0; w < writesPerMB; ++w) {
-      file.Write(buffer.Data(), buffer.Size());
-      state.CheckAbandon();
-    }
+    writes.WriteMB(i);
     if (IsWriteProgressPoint(i)) {
-      const double seconds = SecondsSince(start);
-      state.m_dSeconds.store(seconds);
-      state.m_log.Append(
-          WriteProgressLine(i, seconds, state.m_nFileSizeMB.load()));
-      if (!KeepWriting(state, ticket)) break;
-    }
-    if (state.m_pListener) {
-      state.m_pListener->OnProgress(
-          "write",
-          static_cast<std::uint64_t>(i + 1) * writesPerMB * buffer.Size(),
-          SecondsSince(start));
+      writes.Progress(i, WriteProgressLine);
+      if (!KeepWriting(state, ticket)) break;  // the pass counts i MB
     }
   }
   const int n = i;
-  if (state.m_options.sync) file.Sync();
-  const double seconds = SecondsSince(start);
-  state.m_dSeconds.store(seconds);
-  state.m_log.Append(WrotePassLine(n, seconds));
-  if (state.m_pListener) {
-    state.m_pListener->OnPass(PassRecord{
-        "write", pass, n,
-        static_cast<std::uint64_t>(n) * writesPerMB * buffer.Size(), seconds,
-        Rate(n, seconds), bufferKB});
-  }
+  state.m_log.Append(WrotePassLine(n, writes.Finish(n, n, pass)));
   return n;
 }
 
