@@ -102,12 +102,18 @@ CBenchDlg::CBenchDlg(CModalHost* modal)
   setWindowIcon(AppIcon());
   BuildControls();
 
-  // Worker lines reach the log through the window thread's event queue.
+  // Worker lines reach the log through the window thread's event queue;
+  // the same wake-up tells it when a finished worker can be joined.
   m_log.SetObserver(&m_logModel);
   m_log.SetView(this);
   m_log.SetWakeup([this] {
     QMetaObject::invokeMethod(
-        this, [this] { m_log.Drain(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+          m_log.Drain();
+          m_state.ReapFinished();
+        },
+        Qt::QueuedConnection);
   });
 
   m_state.m_nBufferKB = kDefaultBufferKB;

@@ -294,6 +294,8 @@ void DialogTest::createThroughTheWindow() {
   Window w;
   QVERIFY(w.active);
   w.Type(IDC_FILE_SIZE, QStringLiteral("1"));
+  QCoreApplication::processEvents();
+  const int threadsBefore = ThreadCount();
   w.modal.answers.push_back(path.toStdString());
   w.Click(IDC_CREATE);
 
@@ -320,6 +322,8 @@ void DialogTest::createThroughTheWindow() {
   QVERIFY(w.Button(IDC_WRITE)->isEnabled());
   QVERIFY(w.Button(IDC_READ)->isEnabled());
   QCOMPARE(QFileInfo(path).size(), qint64{1} << 20);
+  // The finished fill is joined while the window stays open.
+  QTRY_COMPARE(ThreadCount(), threadsBefore);
 }
 
 void DialogTest::cancelledChooserLogsNothing() {
