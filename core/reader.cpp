@@ -93,7 +93,8 @@ int ReadThread(CReader* reader) {
         reader->m_file.SeekToStart();
         start = ReadClock();
         for (;;) {
-          const std::size_t n = reader->m_file.Read(buffer.Data(), buffer.Size());
+          const std::size_t n =
+              reader->m_file.Read(buffer.Data(), buffer.Size());
           checkAbandon();
           if (n == 0) break;
           remainder += n;
@@ -120,9 +121,8 @@ int ReadThread(CReader* reader) {
       log.Append(ReadPassLine(m, seconds));
       ++pass;
       if (state.m_pListener) {
-        state.m_pListener->OnPass(PassRecord{"read", pass, m, passBytes,
-                                             seconds, Rate(m, seconds),
-                                             bufferKB});
+        state.m_pListener->OnPass(PassRecord{
+            "read", pass, m, passBytes, seconds, Rate(m, seconds), bufferKB});
       }
       if (failed) {
         log.Append("Reader Thread Failed");

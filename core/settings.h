@@ -21,8 +21,8 @@ enum class SettingField { kNone, kFileSize, kBufferSize };
 
 struct SettingsReading {
   SettingField failed = SettingField::kNone;  // the first field that failed
-  std::string_view message;                  // what to show for it
-  int fileSizeMB = 0;                        // valid when failed == kNone
+  std::string_view message;                   // what to show for it
+  int fileSizeMB = 0;                         // valid when failed == kNone
   int bufferKB = 0;
 };
 

@@ -43,12 +43,12 @@ class TestFile {
   // reason stays in LastError().
   bool Open(const std::string& path, OpenMode mode, bool direct = false);
   bool IsOpen() const { return m_fd >= 0; }
-  void SeekToStart();                  // throws FileError
-  std::uint64_t Length() const;        // throws FileError
+  void SeekToStart();                             // throws FileError
+  std::uint64_t Length() const;                   // throws FileError
   std::size_t Read(void* buffer, std::size_t n);  // 0 at the end; throws
   void Write(const void* buffer, std::size_t n);  // whole buffer or throws
-  void Sync();                         // fdatasync; throws FileError
-  void DropCache();                    // page-cache advice; throws FileError
+  void Sync();                                    // fdatasync; throws FileError
+  void DropCache();  // page-cache advice; throws FileError
   void Close();
   int LastError() const { return m_lastError; }
   int Descriptor() const { return m_fd; }

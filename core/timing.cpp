@@ -43,8 +43,7 @@ std::string Format(const char* format, ...) {
 }
 
 std::string InitProgressLine(int i, double seconds, int fileSizeMB) {
-  return Format("  Init... %.3f MBs [%d/%d]", Rate(i, seconds), i,
-                fileSizeMB);
+  return Format("  Init... %.3f MBs [%d/%d]", Rate(i, seconds), i, fileSizeMB);
 }
 
 std::string InitDoneLine(int fileSizeMB, double seconds) {
@@ -52,8 +51,7 @@ std::string InitDoneLine(int fileSizeMB, double seconds) {
 }
 
 std::string WriteProgressLine(int i, double seconds, int fileSizeMB) {
-  return Format("  Write... %.3f MBs [%d/%d]", Rate(i, seconds), i,
-                fileSizeMB);
+  return Format("  Write... %.3f MBs [%d/%d]", Rate(i, seconds), i, fileSizeMB);
 }
 
 std::string WrotePassLine(int n, double seconds) {

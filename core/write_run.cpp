@@ -35,8 +35,7 @@ int WritePass(BenchState& state, TestFile& file, TransferBuffer& buffer,
 }
 
 // The passes until a stop; throws FileError on a failed write or seek.
-void WritePasses(BenchState& state, TestFile& file,
-                 WriterTicket& ticket) {
+void WritePasses(BenchState& state, TestFile& file, WriterTicket& ticket) {
   const int bufferKB = state.m_nBufferKB.load();
   TransferBuffer buffer(static_cast<std::size_t>(bufferKB) * 1024);
   if (!buffer) throw FileError("buffer", ENOMEM);
@@ -83,10 +82,9 @@ void OnWrite(BenchState& state) {
   // stops this writer instead of starting another one.
   state.m_bWriting.store(true);
   auto file = std::make_shared<TestFile>(std::move(state.m_file));
-  const bool started =
-      state.m_workers.Start([&state, file, ticket, previous] {
-        WriteThread(state, std::move(*file), ticket, previous);
-      });
+  const bool started = state.m_workers.Start([&state, file, ticket, previous] {
+    WriteThread(state, std::move(*file), ticket, previous);
+  });
   if (!started) {
     state.m_bWriting.store(false);
     state.m_log.Append("WriteThread did not start.");

@@ -1,7 +1,5 @@
 #include "tests/core/fake_view.h"
 
-#include "core/reader.h"
-
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +11,8 @@
 #include <regex>
 #include <stdexcept>
 #include <thread>
+
+#include "core/reader.h"
 
 namespace ferrotick::testing {
 
@@ -53,8 +53,8 @@ std::optional<std::string> FakeView::ChoosePath(
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") +
-                        "/ferrotick-test-XXXXXX";
+  std::string pattern =
+      std::string(base && *base ? base : "/tmp") + "/ferrotick-test-XXXXXX";
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
   m_path = pattern;
 }

@@ -42,7 +42,9 @@ class TempDir {
   TempDir();
   ~TempDir();
   const std::string& path() const { return m_path; }
-  std::string File(const std::string& name) const { return m_path + "/" + name; }
+  std::string File(const std::string& name) const {
+    return m_path + "/" + name;
+  }
 
  private:
   std::string m_path;
@@ -56,8 +58,9 @@ struct Bench {
   bool DrainUntil(const std::function<bool()>& done,
                   std::chrono::milliseconds timeout = std::chrono::seconds(30));
   // Drains until the log holds `line` at or after `from`.
-  bool WaitForLine(const std::string& line, std::size_t from = 0,
-                   std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  bool WaitForLine(
+      const std::string& line, std::size_t from = 0,
+      std::chrono::milliseconds timeout = std::chrono::seconds(30));
   // Drains until no worker thread is left.
   bool WaitIdle(std::chrono::milliseconds timeout = std::chrono::seconds(30));
   std::vector<std::string> Lines(std::size_t from = 0) const;

@@ -27,13 +27,13 @@ TEST(UseExisting, AdoptsTheFileAndSetsFileSizeFromItsLength) {
   bench.view.answers.push_back(path);
   OnUseExisting(bench.state);
   EXPECT_EQ(bench.Lines(),
-            (std::vector<std::string>{"Using " + path,
-                                      "WARNING: Write will destroy this file!"}));
+            (std::vector<std::string>{
+                "Using " + path, "WARNING: Write will destroy this file!"}));
   EXPECT_EQ(bench.view.title, "Ferrotick: " + path);
   EXPECT_EQ(bench.state.m_nFileSizeMB.load(), 2);
-  EXPECT_EQ(bench.view.calls,
-            (std::vector<std::string>{"ChoosePath", "SetTitle:Ferrotick: " + path,
-                                      "ShowSettings", "EnableTests:1"}));
+  EXPECT_EQ(bench.view.calls, (std::vector<std::string>{
+                                  "ChoosePath", "SetTitle:Ferrotick: " + path,
+                                  "ShowSettings", "EnableTests:1"}));
   EXPECT_EQ(bench.state.m_strPath.Get(), path);
   EXPECT_EQ(OpenDescriptors(), fdsBefore);  // closed again
   const ChoosePathRequest& request = bench.view.requests.at(0);
@@ -171,8 +171,9 @@ TEST(DeleteFile, ThenWriteAndReadFailToOpen) {
   OnWrite(bench.state);
   EXPECT_EQ(bench.Lines().back(), "Open Failed or Canceled");
   OnRead(bench.state);
-  EXPECT_EQ(bench.Lines(bench.log.Count() - 2),
-            (std::vector<std::string>{"Reader Open Failed", "Starting Reader"}));
+  EXPECT_EQ(
+      bench.Lines(bench.log.Count() - 2),
+      (std::vector<std::string>{"Reader Open Failed", "Starting Reader"}));
   OnRead(bench.state);
 }
 

@@ -30,8 +30,8 @@ TEST(Create, FileSizeOneGivesTheLinesInOrder) {
     bench.view.answers.push_back(path);
     OnCreate(bench.state);
     // The command's own lines are in before any worker line.
-    ASSERT_EQ(bench.Lines(),
-              (std::vector<std::string>{path, "Initializing 1MB w/128KB bufs"}));
+    ASSERT_EQ(bench.Lines(), (std::vector<std::string>{
+                                 path, "Initializing 1MB w/128KB bufs"}));
     EXPECT_EQ(bench.view.title, "Ferrotick: " + path);
     ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
     const auto lines = bench.Lines();

@@ -122,32 +122,36 @@ TEST(About, FortyThreeLinesWithTheFixedTexts) {
   OnAbout(bench.state);
   const auto lines = bench.Lines(1);
   ASSERT_EQ(lines.size(), 43u);
-  const std::vector<int> empty = {1, 3, 6, 9, 13, 17, 22, 25, 27,
-                                  30, 32, 34, 38, 40, 43};
+  const std::vector<int> empty = {1,  3,  6,  9,  13, 17, 22, 25,
+                                  27, 30, 32, 34, 38, 40, 43};
   for (int n : empty) EXPECT_EQ(lines[n - 1], "") << "line " << n;
   EXPECT_EQ(lines[1].rfind("Vexa - Ferrotick", 0), 0u);
   const std::vector<std::pair<int, std::string>> fixed = {
       {4, "Ferrotick tests the speed of your hard drive by simply"},
-      {5, "writing to file of your choice (you select the size) and timing "
-          "it."},
+      {5,
+       "writing to file of your choice (you select the size) and timing "
+       "it."},
       {26, "Program notes:"},
-      {28, "Read times are kind of wonky unless you have a HUGE file, since "
-           "the"},
+      {28,
+       "Read times are kind of wonky unless you have a HUGE file, since "
+       "the"},
       {29, "OS will cache stuff and then the read times look fantastic."},
       {31, "Write times experience this, to a lesser extent."},
       {33, "Read/Write both loop over the file, until you stop them."},
-      {35, "I usually just Create a big file and look at the time. This is "
-           "probably"},
-      {36, "the most accurate indication of what you will really get, in "
-           "terms of"},
+      {35,
+       "I usually just Create a big file and look at the time. This is "
+       "probably"},
+      {36,
+       "the most accurate indication of what you will really get, in "
+       "terms of"},
       {37, "performance on your system."},
       {41, "Enjoy!"},
   };
   for (const auto& [n, text] : fixed) {
     EXPECT_EQ(lines[n - 1], text) << "line " << n;
   }
-  const std::vector<int> ours = {2,  7,  8,  10, 11, 12, 14, 15, 16, 18,
-                                 19, 20, 21, 23, 24, 39, 42};
+  const std::vector<int> ours = {2,  7,  8,  10, 11, 12, 14, 15, 16,
+                                 18, 19, 20, 21, 23, 24, 39, 42};
   for (int n : ours) EXPECT_FALSE(lines[n - 1].empty()) << "line " << n;
   for (const auto& line : lines) EXPECT_EQ(line.find('@'), std::string::npos);
 }

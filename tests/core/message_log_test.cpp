@@ -47,12 +47,15 @@ TEST(MessageLog, WindowThreadLinesGoInAtOnceAndEmptyLinesCount) {
 
 TEST(MessageLog, WorkerLinesWaitForTheDrainAndFollowTheCommand) {
   MessageLog log;
-  std::thread([&] { log.Append("worker 1"); log.Append("worker 2"); }).join();
+  std::thread([&] {
+    log.Append("worker 1");
+    log.Append("worker 2");
+  }).join();
   EXPECT_EQ(log.Count(), 0u);
   log.Append("command line");  // the command running now comes first
   EXPECT_EQ(log.Drain(), 2u);
-  EXPECT_EQ(AllLines(log), (std::vector<std::string>{"command line",
-                                                      "worker 1", "worker 2"}));
+  EXPECT_EQ(AllLines(log),
+            (std::vector<std::string>{"command line", "worker 1", "worker 2"}));
 }
 
 TEST(MessageLog, EnableTestsTakesEffectInOrderWithTheLines) {
@@ -127,8 +130,7 @@ TEST(MessageLog, LinesFromSeveralThreadsAreWholeAndInTheirThreadsOrder) {
     ASSERT_LT(t, kThreads);
     EXPECT_EQ(n, next[t]++) << line;
     EXPECT_EQ(line, "thread " + std::to_string(t) + " line " +
-                        std::to_string(n) + " " +
-                        std::string(t * 10, 'a' + t));
+                        std::to_string(n) + " " + std::string(t * 10, 'a' + t));
   }
 }
 

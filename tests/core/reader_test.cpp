@@ -1,9 +1,8 @@
 #include "core/reader.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <thread>
 
@@ -39,13 +38,12 @@ TEST(Read, GoodStartThenStopLinesInOrder) {
     Bench bench;
     bench.state.m_strPath.Set(path);
     OnRead(bench.state);
-    EXPECT_EQ(bench.Lines(),
-              (std::vector<std::string>{"Reader Opened File",
-                                        "Reader Thread Started",
-                                        "Starting Reader"}));
+    EXPECT_EQ(bench.Lines(), (std::vector<std::string>{"Reader Opened File",
+                                                       "Reader Thread Started",
+                                                       "Starting Reader"}));
     EXPECT_EQ(bench.view.readCaption, "StopRead");
-    ASSERT_TRUE(bench.DrainUntil(
-        [&] { return PassLines(bench.Lines()).size() >= 2; }));
+    ASSERT_TRUE(
+        bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 2; }));
     OnRead(bench.state);
     EXPECT_EQ(bench.view.readCaption, "Read");
     EXPECT_EQ(bench.state.m_pReader, nullptr);
@@ -72,12 +70,12 @@ TEST(Read, ARemainderCarriesOverSoPassesAlternate2And3) {
   bench.state.m_strPath.Set(path);
   bench.state.m_options.passLimit = 6;
   OnRead(bench.state);
-  ASSERT_TRUE(bench.DrainUntil(
-      [&] { return PassLines(bench.Lines()).size() >= 6; }));
+  ASSERT_TRUE(
+      bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 6; }));
   const auto passes = PassLines(bench.Lines());
   for (std::size_t i = 0; i < passes.size(); ++i) {
-    EXPECT_TRUE(MatchesFormat(passes[i], i % 2 == 0 ? "Read 2MB: %.3f MBs"
-                                                    : "Read 3MB: %.3f MBs"))
+    EXPECT_TRUE(MatchesFormat(
+        passes[i], i % 2 == 0 ? "Read 2MB: %.3f MBs" : "Read 3MB: %.3f MBs"))
         << i << ": " << passes[i];
   }
   OnRead(bench.state);
@@ -93,8 +91,8 @@ TEST(Read, AProgressLineAt128MB) {
   bench.state.m_nBufferKB = 1024;
   bench.state.m_options.passLimit = 1;
   OnRead(bench.state);
-  ASSERT_TRUE(bench.DrainUntil(
-      [&] { return !PassLines(bench.Lines()).empty(); }));
+  ASSERT_TRUE(
+      bench.DrainUntil([&] { return !PassLines(bench.Lines()).empty(); }));
   const auto lines = bench.Lines(3);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_TRUE(MatchesFormat(lines[0], "  Reading: %.3f MBs")) << lines[0];
@@ -106,7 +104,7 @@ TEST(Read, EmptyPathFailsToOpenButKeepsTheReader) {
   Bench bench;
   OnRead(bench.state);
   EXPECT_EQ(bench.Lines(), (std::vector<std::string>{"Reader Open Failed",
-                                                      "Starting Reader"}));
+                                                     "Starting Reader"}));
   EXPECT_EQ(bench.view.readCaption, "StopRead");
   ASSERT_NE(bench.state.m_pReader, nullptr);
   OnRead(bench.state);
@@ -122,8 +120,8 @@ TEST(Read, EmptyFileGivesPacedZeroPasses) {
   Bench bench;
   bench.state.m_strPath.Set(path);
   OnRead(bench.state);
-  ASSERT_TRUE(bench.DrainUntil(
-      [&] { return PassLines(bench.Lines()).size() >= 3; }));
+  ASSERT_TRUE(
+      bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 3; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   bench.log.Drain();
   EXPECT_LT(bench.log.Count(), 100u);
@@ -220,8 +218,8 @@ TEST(Read, AFileRemovedWhileReadIsStillReadThroughItsHandle) {
   ASSERT_TRUE(bench.DrainUntil([&] { return !listener.Passes().empty(); }));
   ASSERT_EQ(::unlink(path.c_str()), 0);
   const std::size_t seen = listener.Passes().size();
-  ASSERT_TRUE(bench.DrainUntil(
-      [&] { return listener.Passes().size() >= seen + 2; }));
+  ASSERT_TRUE(
+      bench.DrainUntil([&] { return listener.Passes().size() >= seen + 2; }));
   OnRead(bench.state);
   for (const auto& pass : listener.Passes()) EXPECT_EQ(pass.mb, 2);
 }

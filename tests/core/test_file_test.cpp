@@ -1,12 +1,12 @@
 #include "core/test_file.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <gtest/gtest.h>
 
 #include "tests/core/fake_view.h"
 

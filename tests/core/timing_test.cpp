@@ -73,10 +73,9 @@ TEST(Settings, ParseIntegerAcceptsDigitsBlanksAndOneSign) {
   EXPECT_EQ(ParseInteger("007"), 7);
   EXPECT_EQ(ParseInteger("-9223372036854775808"), INT64_MIN);
   EXPECT_EQ(ParseInteger("9223372036854775807"), INT64_MAX);
-  for (const char* bad : {"", " ", "+", "-", "1 2", "12a", "0x10", "1.0",
-                          "--1", "+-1", "9223372036854775808",
-                          "-9223372036854775809", "99999999999999999999999",
-                          "\xef\xbc\x91"}) {
+  for (const char* bad : {"", " ", "+", "-", "1 2", "12a", "0x10", "1.0", "--1",
+                          "+-1", "9223372036854775808", "-9223372036854775809",
+                          "99999999999999999999999", "\xef\xbc\x91"}) {
     EXPECT_FALSE(ParseInteger(bad).has_value()) << '"' << bad << '"';
   }
 }

@@ -38,8 +38,9 @@ TEST(Write, StartPassStopAndCloseLinesInOrder) {
     bench.state.m_strPath.Set(path);
     bench.state.m_nFileSizeMB = 1;
     OnWrite(bench.state);
-    EXPECT_EQ(bench.Lines(), (std::vector<std::string>{
-                                 "Opened " + path, "", "WriteThread Started."}));
+    EXPECT_EQ(bench.Lines(),
+              (std::vector<std::string>{"Opened " + path, "",
+                                        "WriteThread Started."}));
     EXPECT_EQ(bench.view.writeCaption, "StopWrite");
     ASSERT_TRUE(bench.DrainUntil([&] {
       return CountMatching(bench.Lines(), "Wrote 1MB: %.3fMBs") >= 2;
@@ -141,11 +142,9 @@ TEST(Write, DiskFullFailsAndLeavesTheStopCaption) {
   bench.state.m_strPath.Set("/dev/full");
   OnWrite(bench.state);
   ASSERT_TRUE(bench.WaitIdle());
-  EXPECT_EQ(bench.Lines(),
-            (std::vector<std::string>{"Opened /dev/full", "",
-                                      "WriteThread Started.",
-                                      "WriteThread Failed.",
-                                      "/dev/full Closed."}));
+  EXPECT_EQ(bench.Lines(), (std::vector<std::string>{
+                               "Opened /dev/full", "", "WriteThread Started.",
+                               "WriteThread Failed.", "/dev/full Closed."}));
   EXPECT_EQ(bench.view.writeCaption, "StopWrite");
   EXPECT_TRUE(bench.state.m_bWriting.load());
   EXPECT_EQ(OpenDescriptors(), fdsBefore);
@@ -224,9 +223,9 @@ TEST(Write, ANewWriterWaitsForTheStoppedOneToClose) {
   bench.state.m_nFileSizeMB = 8;
   listener.Hold();
   OnWrite(bench.state);
-  listener.WaitHeld();      // the first writer is in its pass
-  OnWrite(bench.state);     // stop: caption back to Write at once
-  OnWrite(bench.state);     // start another while the first runs on
+  listener.WaitHeld();   // the first writer is in its pass
+  OnWrite(bench.state);  // stop: caption back to Write at once
+  OnWrite(bench.state);  // start another while the first runs on
   EXPECT_EQ(bench.view.writeCaption, "StopWrite");
   listener.Release();
   ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
