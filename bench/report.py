@@ -33,7 +33,7 @@ def mark(ok):
 def machine(disk_dir):
     cpus = os.cpu_count()
     memory = shell("free -g | awk '/Mem:/ {print $2}'")
-    fs = shell("findmnt -no FSTYPE,SOURCE -T '%s'" % disk_dir)
+    fs = shell("findmnt -no FSTYPE,SOURCE -T '%s' | tr -s ' '" % disk_dir)
     return ("Linux %s, %s vCPUs, %s GB RAM, %s; fio %s" %
             (platform.release(), cpus, memory, fs, shell("fio --version")))
 
@@ -63,14 +63,20 @@ def main():
     parser.add_argument("--command", required=True,
                         help="the command line that made the results")
     parser.add_argument("--out", required=True)
+    parser.add_argument("--notes", help="hand-written notes to append")
     args = parser.parse_args()
 
     fidelity = load(args.results, "fidelity.jsonl")
     honest = load(args.results, "honest.jsonl")
     flood = load(args.results, "flood.jsonl")
     dialog = load(args.results, "dialog.jsonl")
-    commit = shell("git -C '%s' rev-parse --short HEAD" %
-                   os.path.dirname(os.path.abspath(__file__)))
+    commit_file = os.path.join(args.results, "commit")
+    if os.path.exists(commit_file):
+        with open(commit_file) as f:
+            commit = f.read().strip()
+    else:
+        commit = shell("git -C '%s' rev-parse --short HEAD" %
+                       os.path.dirname(os.path.abspath(__file__)))
 
     lines = [
         "# Benchmark results",
@@ -224,6 +230,9 @@ def main():
         "Qt 6 and, for the `xcb` rows, Xvfb. CI does not run any of this.",
         "",
     ]
+    if args.notes and os.path.exists(args.notes):
+        with open(args.notes) as notes:
+            lines += ["## Notes", "", notes.read().rstrip(), ""]
     with open(args.out, "w") as out:
         out.write("\n".join(lines))
 

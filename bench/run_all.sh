@@ -34,6 +34,7 @@ ninja -C "$build"
 results=$build/results
 mkdir -p "$results"
 rm -f "$results"/*.jsonl
+git -C "$root" rev-parse --short HEAD >"$results/commit" 2>/dev/null || true
 cli=$build/ferrotick/ferrotick-cli
 
 if [ $quick = 1 ]; then
@@ -63,5 +64,5 @@ command="bench/run_all.sh"
 [ $quick = 1 ] && command="$command --quick"
 [ -n "${1:-}" ] && command="$command $1"
 python3 "$here/report.py" --results "$results" --disk-dir "$disk" \
-  --command "$command" --out "$here/RESULTS.md"
+  --command "$command" --notes "$here/notes.md" --out "$here/RESULTS.md"
 echo "Wrote $here/RESULTS.md"
