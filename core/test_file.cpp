@@ -160,8 +160,11 @@ bool RemoveUnlessInUse(const std::string& path) {
   }
   if (S_ISREG(info.st_mode)) {
     // Any handle of ours or of another process holds a lock on the file.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
-                                            O_NONBLOCK | O_NOCTTY);
+    // A file we may only write is checked through a write handle, which
+    // neither truncates nor changes it.
+    constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    int fd = ::open(path.c_str(), O_RDONLY | kFlags);
+    if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | kFlags);
     if (fd >= 0) {
       if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;

@@ -3,7 +3,9 @@
 // pass; a read-only place; paths that are no test file; awkward names.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -410,6 +412,73 @@ TEST(ReadOnlyPlace, OnlyReadingWorks) {
     EXPECT_FALSE(failure.has_value());
   }
   ::chmod(place.c_str(), 0755);
+}
+
+// Makes root meet file permissions on the calling thread for the life of
+// the object (capabilities are per thread); nothing to do for others.
+class NoPermissionBypass {
+ public:
+  NoPermissionBypass() {
+    if (::geteuid() != 0) return;
+    m_header.version = _LINUX_CAPABILITY_VERSION_3;
+    m_header.pid = 0;
+    if (::syscall(SYS_capget, &m_header, m_saved) != 0) return;
+    __user_cap_data_struct lowered[2] = {m_saved[0], m_saved[1]};
+    lowered[0].effective &=
+        ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    m_lowered = ::syscall(SYS_capset, &m_header, lowered) == 0;
+  }
+  ~NoPermissionBypass() {
+    if (m_lowered) ::syscall(SYS_capset, &m_header, m_saved);
+  }
+  NoPermissionBypass(const NoPermissionBypass&) = delete;
+  NoPermissionBypass& operator=(const NoPermissionBypass&) = delete;
+
+ private:
+  __user_cap_header_struct m_header{};
+  __user_cap_data_struct m_saved[2]{};
+  bool m_lowered = false;
+};
+
+TEST(DeleteInUse, AFileOnlyWritableIsStillSeenInUse) {
+  TempDir dir;
+  const std::string path = dir.File("write-only.tmp");
+  MakeFile(path, 0);
+  ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
+  {
+    NoPermissionBypass meetPermissions;
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd >= 0) {
+      ::close(fd);
+      GTEST_SKIP() << "this process reads a 0200 file regardless";
+    }
+  }
+  LeakCheck leaks;
+  Bench bench;
+  TestListener listener;
+  bench.state.m_pListener = &listener;
+  bench.state.m_nFileSizeMB = 2;
+  bench.state.m_nBufferKB = 1024;
+  listener.Hold();  // the fill holds the file, 1 MB in
+  bench.view.answers.push_back(path);
+  EXPECT_EQ(Press(bench, [&] { OnCreate(bench.state); }),
+            (Lines{path, "Initializing 2MB w/1024KB bufs"}));
+  listener.WaitHeld();
+  Lines lines;
+  {
+    NoPermissionBypass meetPermissions;
+    lines = Press(bench, [&] { OnDeleteFile(bench.state); });
+  }
+  const bool there = Exists(path);
+  listener.Release();
+  EXPECT_EQ(lines, (Lines{"Couldn't delete " + path,
+                          "Make sure nothing is using it."}));
+  EXPECT_TRUE(there);
+  const Lines filled = WorkerLines(bench, bench.log.Count());
+  ASSERT_EQ(filled.size(), 2u);
+  EXPECT_TRUE(LineMatches(filled[0], "Init Done: %.3fMBs")) << filled[0];
+  EXPECT_EQ(Press(bench, [&] { OnDeleteFile(bench.state); }),
+            (Lines{path + " deleted."}));
 }
 
 // One path that cannot be a test file, and whether Delete File removes
