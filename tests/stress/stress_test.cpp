@@ -546,9 +546,10 @@ class StressDriver {
   }
 
   // The test file's length while only a reader holds it, when nothing
-  // may change it.
+  // may change it (a stopped writer may still be ending its pass).
   std::optional<std::uint64_t> SteadyLength() const {
-    if (!(m_reader && m_readerHolds) || m_writing || !Exists(m_test)) {
+    if (!(m_reader && m_readerHolds) || m_writing ||
+        m_bench.state.m_workers.Running() != 0 || !Exists(m_test)) {
       return std::nullopt;
     }
     return FileLength(m_test);
