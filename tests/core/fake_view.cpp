@@ -136,6 +136,13 @@ std::vector<std::string> OpenDescriptors() {
 }
 
 int ThreadCount() {
+  // Some runtimes (ThreadSanitizer's) start a helper thread of their own at
+  // the first thread start: have that happen before anything is counted.
+  static const bool warmed = [] {
+    std::thread([] {}).join();
+    return true;
+  }();
+  (void)warmed;
   int count = 0;
   DIR* dir = ::opendir("/proc/self/task");
   if (!dir) return -1;
