@@ -1,5 +1,6 @@
 #include "core/message_log.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -98,24 +99,33 @@ void MessageLog::StoreBatch(const std::vector<Action>& actions,
   if (m_pObserver) m_pObserver->OnLogAppended();
 }
 
-std::size_t MessageLog::Drain() {
-  {
+std::size_t MessageLog::Drain(std::size_t limit) {
+  if (m_drainPos == m_draining.size()) {
+    m_draining.clear();
+    if (m_draining.capacity() > 4096) m_draining.shrink_to_fit();
+    m_drainPos = 0;
     std::lock_guard<std::mutex> lock(m_queueMutex);
     m_draining.swap(m_queue);
   }
-  const std::size_t count = m_draining.size();
-  std::size_t runStart = 0;
-  for (std::size_t i = 0; i < count; ++i) {
+  const std::size_t begin = m_drainPos;
+  const std::size_t end = begin + std::min(limit, m_draining.size() - begin);
+  std::size_t runStart = begin;
+  for (std::size_t i = begin; i < end; ++i) {
     if (m_draining[i].kind == Action::Kind::kEnableTests) {
       StoreBatch(m_draining, runStart, i);
       runStart = i + 1;
       if (m_pView) m_pView->EnableTests(m_draining[i].on);
     }
   }
-  StoreBatch(m_draining, runStart, count);
-  m_draining.clear();
-  if (m_draining.capacity() > 4096) m_draining.shrink_to_fit();
-  return count;
+  StoreBatch(m_draining, runStart, end);
+  m_drainPos = end;
+  return end - begin;
+}
+
+bool MessageLog::HasPending() {
+  if (m_drainPos < m_draining.size()) return true;
+  std::lock_guard<std::mutex> lock(m_queueMutex);
+  return !m_queue.empty();
 }
 
 void MessageLog::Clear() {

@@ -54,8 +54,12 @@ class MessageLog {
   void SetObserver(LogObserver* observer);
   // Any thread: calls the wake-up as a batch would, with nothing queued.
   void Wake();
-  // Moves the queued actions into the log; returns how many were applied.
-  std::size_t Drain();
+  // Moves queued actions into the log, at most `limit` of them, so that a
+  // flood is taken in slices and the window thread stays responsive;
+  // returns how many were applied. Call again while HasPending().
+  std::size_t Drain(std::size_t limit = static_cast<std::size_t>(-1));
+  // Window thread: actions already handed over and not yet applied.
+  bool HasPending();
   bool OnWindowThread() const;
   // Hands the window-thread role to the calling thread.
   void AdoptWindowThread();
@@ -82,7 +86,8 @@ class MessageLog {
 
   std::mutex m_queueMutex;
   std::vector<Action> m_queue;  // guarded by m_queueMutex
-  std::vector<Action> m_draining;
+  std::vector<Action> m_draining;  // taken from the queue, being applied
+  std::size_t m_drainPos = 0;       // the next action of m_draining
 
   std::function<void()> m_wakeup;
   BenchView* m_pView = nullptr;

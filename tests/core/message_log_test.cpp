@@ -197,3 +197,32 @@ TEST(Workers, AFinishedWorkerWakesTheWindowThreadToReapIt) {
 
 }  // namespace
 }  // namespace ferrotick
+
+namespace ferrotick {
+namespace {
+
+TEST(MessageLog, AFloodIsDrainedInSlicesInOrder) {
+  MessageLog log;
+  FakeView view;
+  log.SetView(&view);
+  std::thread([&] {
+    for (int i = 0; i < 10; ++i) log.Append(std::to_string(i));
+    log.PostEnableTests(true);
+    log.Append("10");
+  }).join();
+  EXPECT_EQ(log.Drain(4), 4u);
+  EXPECT_TRUE(log.HasPending());
+  log.Append("window");  // a command between slices goes in at once
+  EXPECT_EQ(log.Drain(4), 4u);
+  EXPECT_FALSE(view.testsEnabled);
+  EXPECT_EQ(log.Drain(4), 4u);  // 8, 9, the enable request, 10
+  EXPECT_TRUE(view.testsEnabled);
+  EXPECT_FALSE(log.HasPending());
+  EXPECT_EQ(log.Drain(4), 0u);
+  EXPECT_EQ(AllLines(log),
+            (std::vector<std::string>{"0", "1", "2", "3", "window", "4", "5",
+                                      "6", "7", "8", "9", "10"}));
+}
+
+}  // namespace
+}  // namespace ferrotick
