@@ -165,6 +165,10 @@ bool RemoveUnlessInUse(const std::string& path) {
     constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
     int fd = ::open(path.c_str(), O_RDONLY | kFlags);
     if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | kFlags);
+    // Without a handle the lock cannot be tested (no descriptor left, the
+    // file gone or changed): refuse. A file this process may neither read
+    // nor write is removed as before; none of our modes could open it.
+    if (fd < 0 && errno != EACCES) return false;
     if (fd >= 0) {
       if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;

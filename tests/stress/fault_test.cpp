@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -479,6 +480,41 @@ TEST(DeleteInUse, AFileOnlyWritableIsStillSeenInUse) {
   EXPECT_TRUE(LineMatches(filled[0], "Init Done: %.3fMBs")) << filled[0];
   EXPECT_EQ(Press(bench, [&] { OnDeleteFile(bench.state); }),
             (Lines{path + " deleted."}));
+}
+
+TEST(DeleteInUse, NoDescriptorLeftToCheckWithRefusesTheRemoval) {
+  TempDir dir;
+  const std::string path = dir.File("held.tmp");
+  LeakCheck leaks;
+  Bench bench;
+  TestListener listener;
+  bench.state.m_pListener = &listener;
+  bench.state.m_nFileSizeMB = 2;
+  bench.state.m_nBufferKB = 1024;
+  listener.Hold();  // the fill holds the file, 1 MB in
+  bench.view.answers.push_back(path);
+  Press(bench, [&] { OnCreate(bench.state); });
+  listener.WaitHeld();
+  // Lower the descriptor limit to the lowest free number: every open
+  // now fails with EMFILE.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const int lowest = ::dup(0);
+  ASSERT_GE(lowest, 0);
+  ::close(lowest);
+  rlimit lowered = saved;
+  lowered.rlim_cur = static_cast<rlim_t>(lowest);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  const Lines lines = Press(bench, [&] { OnDeleteFile(bench.state); });
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  const bool there = Exists(path);
+  listener.Release();
+  EXPECT_EQ(lines, (Lines{"Couldn't delete " + path,
+                          "Make sure nothing is using it."}));
+  EXPECT_TRUE(there);
+  const Lines filled = WorkerLines(bench, bench.log.Count());
+  ASSERT_EQ(filled.size(), 2u);
+  EXPECT_TRUE(LineMatches(filled[0], "Init Done: %.3fMBs")) << filled[0];
 }
 
 // One path that cannot be a test file, and whether Delete File removes
