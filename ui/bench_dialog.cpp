@@ -107,13 +107,8 @@ CBenchDlg::CBenchDlg(CModalHost* modal)
   m_log.SetObserver(&m_logModel);
   m_log.SetView(this);
   m_log.SetWakeup([this] {
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          m_log.Drain();
-          m_state.ReapFinished();
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &CBenchDlg::DrainLog,
+                              Qt::QueuedConnection);
   });
 
   m_state.m_nBufferKB = kDefaultBufferKB;
@@ -283,6 +278,16 @@ void CBenchDlg::OnSettingsChanged() {
       reading.failed == SettingField::kFileSize ? m_pFileSize : m_pBufferSize;
   m_pModal->ShowMessage(this, FromBytes(reading.message));
   field->setFocus(Qt::OtherFocusReason);
+}
+
+void CBenchDlg::DrainLog() {
+  constexpr std::size_t kSlice = 20000;
+  m_log.Drain(kSlice);
+  m_state.ReapFinished();
+  if (m_log.HasPending()) {
+    QMetaObject::invokeMethod(this, &CBenchDlg::DrainLog,
+                              Qt::QueuedConnection);
+  }
 }
 
 void CBenchDlg::OnSaveLogClicked() {

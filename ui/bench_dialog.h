@@ -48,6 +48,9 @@ class CBenchDlg : public QDialog, public BenchView {
   void BuildControls();
   void OnSettingsChanged();
   void OnSaveLogClicked();
+  // Takes worker lines in slices, coming back through the event queue
+  // while more wait, so a flood never stalls input or painting.
+  void DrainLog();
 
   std::unique_ptr<CModalHost> m_pOwnModal;
   CModalHost* m_pModal;
