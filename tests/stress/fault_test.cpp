@@ -36,7 +36,6 @@ using testing::Exists;
 using testing::FileLength;
 using testing::MakeFile;
 using testing::OpenDescriptors;
-using testing::ReadAll;
 using testing::TempDir;
 using testing::TestListener;
 using Lines = std::vector<std::string>;
@@ -186,7 +185,7 @@ TEST(DiskFull, ASmallFilesystemRunningOutUnderEachRun) {
             (Lines{"WriteThread Failed.", path + " Closed."}));
   EXPECT_EQ(bench.view.writeCaption, "StopWrite");
   Press(bench, [&] { OnWrite(bench.state); });
-  const std::string bytes = ReadAll(path);
+  const std::string bytes = stress::ReadFile(path);
   EXPECT_GT(bytes.size(), kMB);
   EXPECT_LE(bytes.size(), 2 * kMB);
   EXPECT_EQ(bytes.find_first_not_of('A'), std::string::npos);
@@ -207,7 +206,7 @@ TEST(DiskFull, ASmallFilesystemRunningOutUnderEachRun) {
   EXPECT_NE(failure->find(std::strerror(ENOSPC)), std::string::npos)
       << *failure;
   EXPECT_EQ(bench.log.Count(), before);
-  const std::string kept = ReadAll(exported);
+  const std::string kept = stress::ReadFile(exported);
   EXPECT_GT(kept.size(), 0u);
   EXPECT_LT(kept.size(), expected.size());
   EXPECT_EQ(expected.compare(0, kept.size(), kept), 0);
@@ -291,10 +290,10 @@ TEST(ChangedUnderneath, AWriterCarriesOnAndNeverTouchesANewFile) {
       case Change::kTruncate:
         // Whole again after a full pass: one letter throughout.
         EXPECT_EQ(FileLength(path), 4 * kMB);
-        EXPECT_TRUE(OneLetter(ReadAll(path)));
+        EXPECT_TRUE(OneLetter(stress::ReadFile(path)));
         break;
       case Change::kReplace:
-        EXPECT_EQ(ReadAll(path), std::string(1000, 'r'));
+        EXPECT_EQ(stress::ReadFile(path), std::string(1000, 'r'));
         break;
     }
   }
@@ -517,6 +516,12 @@ TEST(DeleteInUse, NoDescriptorLeftToCheckWithRefusesTheRemoval) {
   EXPECT_TRUE(LineMatches(filled[0], "Init Done: %.3fMBs")) << filled[0];
 }
 
+std::string Repeat(const std::string& text, int times) {
+  std::string repeated;
+  for (int i = 0; i < times; ++i) repeated += text;
+  return repeated;
+}
+
 // One path that cannot be a test file, and whether Delete File removes
 // what is there (a link or a pipe, as remove() would) or refuses.
 struct BadPath {
@@ -543,6 +548,8 @@ TEST(AwkwardPaths, PathsThatCannotBeATestFileFailEveryCommandCleanly) {
       {"a name of 256 bytes", dir.File(std::string(252, 'n') + ".tmp"), false},
       {"a name under a plain file", plain + "/child.tmp", false},
       {"a missing folder", dir.File("missing/child.tmp"), false},
+      {"a path of over 5000 bytes", dir.File(Repeat("d/", 2500) + "x.tmp"),
+       false},
   };
   LeakCheck leaks;
   for (const BadPath& bad : paths) {
@@ -611,7 +618,7 @@ void EveryCommandOn(const std::string& path, const std::string& exported) {
   const Lines wrote = WorkerLines(bench, from);
   ASSERT_GE(wrote.size(), 2u);
   EXPECT_EQ(wrote.back(), shown + " Closed.");
-  EXPECT_TRUE(OneLetter(ReadAll(path)));
+  EXPECT_TRUE(OneLetter(stress::ReadFile(path)));
 
   EXPECT_EQ(Press(bench, [&] { OnRead(bench.state); }),
             (Lines{"Reader Opened File", "Reader Thread Started",
@@ -628,7 +635,7 @@ void EveryCommandOn(const std::string& path, const std::string& exported) {
   bench.view.answers.push_back(exported);
   EXPECT_EQ(Press(bench, [&] { OnSaveLog(bench.state); }),
             (Lines{Shown(exported) + " written."}));
-  const std::string text = ReadAll(exported);
+  const std::string text = stress::ReadFile(exported);
   EXPECT_EQ(text, expected);
   std::size_t breaks = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {

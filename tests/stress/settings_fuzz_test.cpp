@@ -151,7 +151,7 @@ class HostileText {
 TEST(SettingsFuzz, RandomTextReadsAsTheModelSaysAndNeverOutOfRange) {
   const std::uint64_t seed = stress::SeedFromEnv();
   const long long iterations =
-      stress::EnvInteger("FERROTICK_FUZZ_ITERATIONS", 200000);
+      stress::EnvInteger("FERROTICK_FUZZ_ITERATIONS", 50000);
   SCOPED_TRACE("FERROTICK_STRESS_SEED=" + std::to_string(seed));
   HostileText hostile(seed);
   int mismatches = 0;

@@ -36,6 +36,21 @@ std::uint64_t SeedFromEnv() {
   return (static_cast<std::uint64_t>(device()) << 32) ^ device();
 }
 
+std::string ReadFile(const std::string& path) {
+  std::string bytes;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return bytes;
+  char block[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, block, sizeof(block));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    bytes.append(block, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return bytes;
+}
+
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }

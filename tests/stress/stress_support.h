@@ -24,6 +24,10 @@ long long EnvInteger(const char* name, long long fallback);
 // FERROTICK_STRESS_SEED when set, else a fresh random seed.
 std::uint64_t SeedFromEnv();
 
+// The whole file in big reads (testing::ReadAll goes byte by byte, which
+// is slow under the sanitizers). Empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
 // True when `line` matches `format`, whose only conversions are %d, %s and
 // %.3f. %s matches any text; no regex, so it is cheap on long logs.
 bool LineMatches(std::string_view line, std::string_view format);

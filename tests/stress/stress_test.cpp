@@ -33,7 +33,6 @@ using testing::Bench;
 using testing::Exists;
 using testing::FileLength;
 using testing::OpenDescriptors;
-using testing::ReadAll;
 using testing::TempDir;
 using Source = Transcript::Source;
 using Lines = std::vector<std::string>;
@@ -773,7 +772,8 @@ class StressDriver {
     if (failure && failure->find(*answer) == std::string::npos) {
       Error("the export's error does not name the file: " + *failure);
     }
-    if (lines == written && answer != m_full && ReadAll(*answer) != expected) {
+    if (lines == written && answer != m_full &&
+        stress::ReadFile(*answer) != expected) {
       Error("the exported file differs from the log");
     }
   }
