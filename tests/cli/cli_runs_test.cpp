@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,10 +19,31 @@ namespace {
 
 constexpr std::uint64_t kMiB = 1048576;
 
-// Rates differ from run to run; everything else must match.
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Rates ("%.3f") differ from run to run; everything else must match.
 std::vector<std::string> Masked(std::vector<std::string> lines) {
-  static const std::regex rate("[0-9]+\\.[0-9]{3}");
-  for (std::string& line : lines) line = std::regex_replace(line, rate, "#");
+  for (std::string& line : lines) {
+    std::string masked;
+    for (std::size_t i = 0; i < line.size();) {
+      std::size_t end = i;
+      while (end < line.size() && IsDigit(line[end])) ++end;
+      const bool rate = end > i && end + 3 < line.size() && line[end] == '.' &&
+                        IsDigit(line[end + 1]) && IsDigit(line[end + 2]) &&
+                        IsDigit(line[end + 3]) &&
+                        (end + 4 == line.size() || !IsDigit(line[end + 4]));
+      if (rate) {
+        masked += '#';
+        i = end + 4;
+      } else if (end > i) {
+        masked.append(line, i, end - i);
+        i = end;
+      } else {
+        masked += line[i++];
+      }
+    }
+    line = masked;
+  }
   return lines;
 }
 
