@@ -84,11 +84,15 @@ bool TestFile::Open(const std::string& path, OpenMode mode, bool direct) {
     ::close(fd);
     return false;
   }
+  // A character device (/dev/full, /dev/null) holds no data to guard, and
+  // is shared with every other program: it is never locked.
   const int lock = (Exclusive(mode) ? LOCK_EX : LOCK_SH) | LOCK_NB;
-  int locked;
-  do {
-    locked = ::flock(fd, lock);
-  } while (locked != 0 && errno == EINTR);
+  int locked = 0;
+  if (!S_ISCHR(info.st_mode)) {
+    do {
+      locked = ::flock(fd, lock);
+    } while (locked != 0 && errno == EINTR);
+  }
   // Truncate only once the lock shows nobody else holds the file.
   if (locked != 0 ||
       (Exclusive(mode) && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0)) {

@@ -3,7 +3,8 @@
 // Sharing between handles is emulated with flock(): create and export hold
 // an exclusive lock, shared read and shared write a shared lock, taken
 // without waiting. Every open() makes its own lock owner, so two handles of
-// this process conflict just as handles of two processes do.
+// this process conflict just as handles of two processes do. Character
+// devices are not locked.
 #pragma once
 
 #include <cstddef>
