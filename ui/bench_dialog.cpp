@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
 
@@ -155,6 +156,10 @@ void CBenchDlg::BuildControls() {
         auto* list = new QListView(this);
         list->setModel(&m_logModel);
         list->setUniformItemSizes(true);
+        // Laid out a batch at a time between events: a log of millions of
+        // lines growing under a flood never holds up input or painting.
+        list->setLayoutMode(QListView::Batched);
+        list->setBatchSize(4096);
         list->setEditTriggers(QAbstractItemView::NoEditTriggers);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         // Uniform sizes measure only the first line, so a horizontal bar
@@ -224,6 +229,14 @@ QWidget* CBenchDlg::Control(int id) const {
 }
 
 void CBenchDlg::done(int result) {
+  // A chooser or message box of ours still open runs its own event loop
+  // on top of ours: left open, it would keep the program going after the
+  // dialog has ended. Innermost first, as their loops unwind.
+  QList<QPointer<QDialog>> modals;
+  for (QDialog* modal : findChildren<QDialog*>()) modals << modal;
+  for (auto it = modals.rbegin(); it != modals.rend(); ++it) {
+    if (*it && (*it)->isVisible()) (*it)->reject();
+  }
   QDialog::done(result);
   // The window is gone already; the runs end silently within a transfer.
   m_state.Shutdown();

@@ -1,0 +1,81 @@
+// What the process holds, read from /proc: its threads and its open
+// descriptors, to show that ending the dialog leaves nothing behind.
+#pragma once
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <QThreadPool>
+#include <algorithm>
+#include <chrono>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ferrotick::ui::test {
+
+inline int ThreadCount() {
+  int count = 0;
+  DIR* dir = ::opendir("/proc/self/task");
+  if (!dir) return -1;
+  while (dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] != '.') ++count;
+  }
+  ::closedir(dir);
+  return count;
+}
+
+// Qt's global pool starts threads for work of its own when a window is
+// first shown and lets them go after 30 s idle; kept, they cannot change
+// the count between two readings.
+inline void KeepQtPoolThreads() {
+  QThreadPool::globalInstance()->setExpiryTimeout(-1);
+}
+
+// The thread count once it is `expected`, or after a short while. A thread
+// just joined can still be listed for a moment: the join returns once the
+// thread has let go of its memory, a little before the kernel drops its
+// task. The while is far shorter than any run left going would last.
+inline int ThreadCountSettledTo(int expected) {
+  const auto until =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+  int count = ThreadCount();
+  while (count != expected && std::chrono::steady_clock::now() < until) {
+    std::this_thread::yield();
+    count = ThreadCount();
+  }
+  return count;
+}
+
+// "fd->target" for every open descriptor but the one reading the list.
+inline std::vector<std::string> OpenDescriptors() {
+  std::vector<std::string> fds;
+  DIR* dir = ::opendir("/proc/self/fd");
+  if (!dir) return fds;
+  const std::string own = std::to_string(::dirfd(dir));
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == ".." || name == own) continue;
+    char target[4096] = {};
+    const std::string link = "/proc/self/fd/" + name;
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof(target) - 1);
+    fds.push_back(name + "->" + (n > 0 ? std::string(target, n) : "?"));
+  }
+  ::closedir(dir);
+  std::sort(fds.begin(), fds.end());
+  return fds;
+}
+
+// The descriptors of `after` that `before` did not hold, for messages.
+inline std::string NewDescriptors(const std::vector<std::string>& before,
+                                  const std::vector<std::string>& after) {
+  std::vector<std::string> added;
+  std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                      std::back_inserter(added));
+  std::string text;
+  for (const std::string& fd : added) text += fd + " ";
+  return text;
+}
+
+}  // namespace ferrotick::ui::test
