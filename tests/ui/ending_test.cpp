@@ -26,7 +26,7 @@
 namespace ferrotick::ui::test {
 namespace {
 
-// The issue asks for a second; the rest is slack for sanitized builds.
+// Ending must take under a second; the rest is slack for sanitized builds.
 constexpr qint64 kEndLimitMs = 1000 + 1000;
 // A modal left open by the end is closed after this, to fail, not hang.
 constexpr int kRescueMs = 8000;
