@@ -45,7 +45,7 @@ void MessageLog::AdoptWindowThread() {
 
 void MessageLog::Append(std::string_view line) {
   if (OnWindowThread()) {
-    const std::size_t index = m_ends.size();
+    const std::size_t index = m_lines.Count();
     if (m_pObserver) m_pObserver->OnLogAppending(index, index);
     Store(line);
     if (m_pObserver) m_pObserver->OnLogAppended();
@@ -64,11 +64,17 @@ void MessageLog::PostEnableTests(bool on) {
 }
 
 void MessageLog::Queue(Action action) {
+  // Let a drain that is waiting for the lock have it first: busy workers
+  // would otherwise keep taking it back and starve the window thread.
+  while (m_drainWaiting.load(std::memory_order_acquire)) {
+    std::this_thread::yield();
+  }
   bool first;
   {
     std::lock_guard<std::mutex> lock(m_queueMutex);
     first = m_queue.empty();
     m_queue.push_back(std::move(action));
+    m_queued.store(true, std::memory_order_release);
   }
   // One wake-up per batch: the window thread takes everything queued.
   if (first && m_wakeup) m_wakeup();
@@ -80,66 +86,61 @@ void MessageLog::Wake() {
 
 void MessageLog::Store(std::string_view line) {
   if (HasBreak(line)) {
-    m_text += OneLine(line);
+    m_lines.Add(OneLine(line));
   } else {
-    m_text.append(line.data(), line.size());
+    m_lines.Add(line);
   }
-  m_ends.push_back(m_text.size());
 }
 
-void MessageLog::StoreBatch(const std::vector<Action>& actions,
+void MessageLog::StoreBatch(const std::deque<Action>& actions,
                             std::size_t begin, std::size_t end) {
   if (begin == end) return;
-  const std::size_t first = m_ends.size();
+  const std::size_t first = m_lines.Count();
   if (m_pObserver) m_pObserver->OnLogAppending(first, first + end - begin - 1);
   for (std::size_t i = begin; i < end; ++i) {
-    m_text += actions[i].text;
-    m_ends.push_back(m_text.size());
+    m_lines.Add(actions[i].text);
   }
   if (m_pObserver) m_pObserver->OnLogAppended();
 }
 
 std::size_t MessageLog::Drain(std::size_t limit) {
-  if (m_drainPos == m_draining.size()) {
-    m_draining.clear();
-    if (m_draining.capacity() > 4096) m_draining.shrink_to_fit();
-    m_drainPos = 0;
+  if (m_draining.empty() && m_queued.load(std::memory_order_acquire)) {
+    m_drainWaiting.store(true, std::memory_order_release);
     std::lock_guard<std::mutex> lock(m_queueMutex);
+    m_drainWaiting.store(false, std::memory_order_release);
     m_draining.swap(m_queue);
+    m_queued.store(false, std::memory_order_release);
   }
-  const std::size_t begin = m_drainPos;
-  const std::size_t end = begin + std::min(limit, m_draining.size() - begin);
-  std::size_t runStart = begin;
-  for (std::size_t i = begin; i < end; ++i) {
+  const std::size_t count = std::min(limit, m_draining.size());
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < count; ++i) {
     if (m_draining[i].kind == Action::Kind::kEnableTests) {
       StoreBatch(m_draining, runStart, i);
       runStart = i + 1;
       if (m_pView) m_pView->EnableTests(m_draining[i].on);
     }
   }
-  StoreBatch(m_draining, runStart, end);
-  m_drainPos = end;
-  return end - begin;
+  StoreBatch(m_draining, runStart, count);
+  // Freed as they are applied, so no one drain pays for a whole flood.
+  m_draining.erase(m_draining.begin(),
+                   m_draining.begin() + static_cast<std::ptrdiff_t>(count));
+  return count;
 }
 
-bool MessageLog::HasPending() {
-  if (m_drainPos < m_draining.size()) return true;
-  std::lock_guard<std::mutex> lock(m_queueMutex);
-  return !m_queue.empty();
+bool MessageLog::HasPending() const {
+  return !m_draining.empty() || m_queued.load(std::memory_order_acquire);
 }
 
 void MessageLog::Clear() {
   if (m_pObserver) m_pObserver->OnLogClearing();
-  std::string().swap(m_text);
-  std::vector<std::uint64_t>().swap(m_ends);
+  m_lines.Clear();
   if (m_pObserver) m_pObserver->OnLogCleared();
 }
 
-std::size_t MessageLog::Count() const { return m_ends.size(); }
+std::size_t MessageLog::Count() const { return m_lines.Count(); }
 
 std::string_view MessageLog::Line(std::size_t index) const {
-  const std::uint64_t begin = index == 0 ? 0 : m_ends[index - 1];
-  return std::string_view(m_text).substr(begin, m_ends[index] - begin);
+  return m_lines.Line(index);
 }
 
 void MessageLog::SetWakeup(std::function<void()> wakeup) {
@@ -150,8 +151,6 @@ void MessageLog::SetView(BenchView* view) { m_pView = view; }
 
 void MessageLog::SetObserver(LogObserver* observer) { m_pObserver = observer; }
 
-std::size_t MessageLog::MemoryBytes() const {
-  return m_text.capacity() + m_ends.capacity() * sizeof(std::uint64_t);
-}
+std::size_t MessageLog::MemoryBytes() const { return m_lines.MemoryBytes(); }
 
 }  // namespace ferrotick

@@ -7,14 +7,18 @@
 // whole batch in order with Drain().
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "core/line_store.h"
 
 namespace ferrotick {
 
@@ -59,7 +63,7 @@ class MessageLog {
   // returns how many were applied. Call again while HasPending().
   std::size_t Drain(std::size_t limit = static_cast<std::size_t>(-1));
   // Window thread: actions already handed over and not yet applied.
-  bool HasPending();
+  bool HasPending() const;
   bool OnWindowThread() const;
   // Hands the window-thread role to the calling thread.
   void AdoptWindowThread();
@@ -75,19 +79,20 @@ class MessageLog {
     std::string text;
   };
   void Store(std::string_view line);
-  void StoreBatch(const std::vector<Action>& actions, std::size_t begin,
+  void StoreBatch(const std::deque<Action>& actions, std::size_t begin,
                   std::size_t end);
   void Queue(Action action);
 
   std::thread::id m_windowThread;
-  // Stored lines: one text block and the end offset of every line.
-  std::string m_text;
-  std::vector<std::uint64_t> m_ends;
+  LineStore m_lines;
 
   std::mutex m_queueMutex;
-  std::vector<Action> m_queue;  // guarded by m_queueMutex
-  std::vector<Action> m_draining;  // taken from the queue, being applied
-  std::size_t m_drainPos = 0;       // the next action of m_draining
+  // Deques: growing one never moves what it holds, so a worker holds the
+  // lock only briefly however far the window thread has fallen behind.
+  std::deque<Action> m_queue;               // guarded by m_queueMutex
+  std::atomic<bool> m_queued{false};        // m_queue is not empty
+  std::atomic<bool> m_drainWaiting{false};  // the window thread wants it
+  std::deque<Action> m_draining;  // taken from the queue, being applied
 
   std::function<void()> m_wakeup;
   BenchView* m_pView = nullptr;

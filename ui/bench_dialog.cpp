@@ -1,5 +1,7 @@
 #include "ui/bench_dialog.h"
 
+#include <chrono>
+
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -107,6 +109,9 @@ CBenchDlg::CBenchDlg(CModalHost* modal)
   // the same wake-up tells it when a finished worker can be joined.
   m_log.SetObserver(&m_logModel);
   m_log.SetView(this);
+  m_drainTimer.setSingleShot(true);
+  m_drainTimer.setInterval(1);
+  connect(&m_drainTimer, &QTimer::timeout, this, &CBenchDlg::DrainLog);
   m_log.SetWakeup([this] {
     QMetaObject::invokeMethod(this, &CBenchDlg::DrainLog,
                               Qt::QueuedConnection);
@@ -294,13 +299,15 @@ void CBenchDlg::OnSettingsChanged() {
 }
 
 void CBenchDlg::DrainLog() {
-  constexpr std::size_t kSlice = 20000;
-  m_log.Drain(kSlice);
+  constexpr auto kBudget = std::chrono::milliseconds(8);
+  constexpr std::size_t kSlice = 4096;
+  const auto deadline = std::chrono::steady_clock::now() + kBudget;
+  do {
+    m_log.Drain(kSlice);
+  } while (m_log.HasPending() && std::chrono::steady_clock::now() < deadline);
   m_state.ReapFinished();
-  if (m_log.HasPending()) {
-    QMetaObject::invokeMethod(this, &CBenchDlg::DrainLog,
-                              Qt::QueuedConnection);
-  }
+  // The rest waits for a timer, behind input, painting and other timers.
+  if (m_log.HasPending() && !m_drainTimer.isActive()) m_drainTimer.start();
 }
 
 void CBenchDlg::OnSaveLogClicked() {

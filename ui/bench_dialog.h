@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QTimer>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,8 +49,8 @@ class CBenchDlg : public QDialog, public BenchView {
   void BuildControls();
   void OnSettingsChanged();
   void OnSaveLogClicked();
-  // Takes worker lines in slices, coming back through the event queue
-  // while more wait, so a flood never stalls input or painting.
+  // Takes worker lines for a few milliseconds at a time, coming back on a
+  // timer while more wait, so a flood never stalls input or painting.
   void DrainLog();
 
   std::unique_ptr<CModalHost> m_pOwnModal;
@@ -66,6 +67,7 @@ class CBenchDlg : public QDialog, public BenchView {
   QListView* m_pLog = nullptr;
   QLineEdit* m_pFileSize = nullptr;
   QLineEdit* m_pBufferSize = nullptr;
+  QTimer m_drainTimer;
 };
 
 }  // namespace ferrotick::ui

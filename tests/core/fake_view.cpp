@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <stdexcept>
 #include <thread>
 
@@ -187,27 +186,50 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
-bool MatchesFormat(const std::string& line, const std::string& format) {
-  std::string pattern;
-  for (std::size_t i = 0; i < format.size(); ++i) {
-    if (format.compare(i, 2, "%d") == 0) {
-      pattern += "-?[0-9]+";
-      ++i;
-    } else if (format.compare(i, 2, "%s") == 0) {
-      pattern += ".*";
-      ++i;
-    } else if (format.compare(i, 4, "%.3f") == 0) {
-      pattern += "[0-9]+\\.[0-9]{3}";
-      i += 3;
-    } else if (std::string("\\^$.|?*+()[]{}").find(format[i]) !=
-               std::string::npos) {
-      pattern += '\\';
-      pattern += format[i];
-    } else {
-      pattern += format[i];
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Matches line[li..] against format[fi..]; %s may take any text.
+bool MatchFrom(const std::string& line, std::size_t li,
+               const std::string& format, std::size_t fi) {
+  while (fi < format.size()) {
+    if (format.compare(fi, 2, "%s") == 0) {
+      for (std::size_t end = line.size() + 1; end-- > li;) {
+        if (MatchFrom(line, end, format, fi + 2)) return true;
+      }
+      return false;
     }
+    if (format.compare(fi, 2, "%d") == 0) {
+      if (li < line.size() && line[li] == '-') ++li;
+      const std::size_t digits = li;
+      while (li < line.size() && IsDigit(line[li])) ++li;
+      if (li == digits) return false;
+      fi += 2;
+      continue;
+    }
+    if (format.compare(fi, 4, "%.3f") == 0) {
+      const std::size_t digits = li;
+      while (li < line.size() && IsDigit(line[li])) ++li;
+      if (li == digits || li + 4 > line.size() || line[li] != '.') return false;
+      for (std::size_t k = 1; k <= 3; ++k) {
+        if (!IsDigit(line[li + k])) return false;
+      }
+      li += 4;
+      fi += 4;
+      continue;
+    }
+    if (li >= line.size() || line[li] != format[fi]) return false;
+    ++li;
+    ++fi;
   }
-  return std::regex_match(line, std::regex(pattern));
+  return li == line.size();
+}
+
+}  // namespace
+
+bool MatchesFormat(const std::string& line, const std::string& format) {
+  return MatchFrom(line, 0, format, 0);
 }
 
 }  // namespace ferrotick::testing

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/line_store.h"
 #include "core/workers.h"
 #include "tests/core/fake_view.h"
 
@@ -222,6 +223,35 @@ TEST(MessageLog, AFloodIsDrainedInSlicesInOrder) {
   EXPECT_EQ(AllLines(log),
             (std::vector<std::string>{"0", "1", "2", "3", "window", "4", "5",
                                       "6", "7", "8", "9", "10"}));
+}
+
+}  // namespace
+}  // namespace ferrotick
+
+namespace ferrotick {
+namespace {
+
+TEST(LineStore, LinesAcrossBlocksLongLinesAndEmptyLines) {
+  LineStore store;
+  std::vector<std::string> expected;
+  const std::string huge(LineStore::kBlockBytes + 3, 'h');
+  for (int i = 0; i < 200000; ++i) {
+    std::string line =
+        i % 1000 == 0 ? std::string() : "line " + std::to_string(i);
+    if (i == 77777) line = huge;
+    store.Add(line);
+    expected.push_back(line);
+  }
+  ASSERT_EQ(store.Count(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    ASSERT_EQ(store.Line(i), expected[i]) << i;
+  }
+  // Text that filled several blocks, stored without growing by copies.
+  EXPECT_GE(store.MemoryBytes(), 2 * LineStore::kBlockBytes);
+  store.Clear();
+  EXPECT_EQ(store.Count(), 0u);
+  store.Add("");
+  EXPECT_EQ(store.Line(0), "");
 }
 
 }  // namespace

@@ -109,3 +109,25 @@ TEST(Settings, GoodReadingStoresBothValues) {
 
 }  // namespace
 }  // namespace ferrotick
+
+#include "tests/core/fake_view.h"
+
+namespace ferrotick {
+namespace {
+
+// The tests lean on this matcher; it must reject what it should.
+TEST(TestHarness, MatchesFormatOnlyMatchesWholeLines) {
+  using testing::MatchesFormat;
+  EXPECT_TRUE(MatchesFormat("Wrote 32MB: 12.345MBs", "Wrote %dMB: %.3fMBs"));
+  EXPECT_FALSE(MatchesFormat("Wrote 32MB: 12.34MBs", "Wrote %dMB: %.3fMBs"));
+  EXPECT_FALSE(MatchesFormat("Wrote MB: 1.000MBs", "Wrote %dMB: %.3fMBs"));
+  EXPECT_FALSE(MatchesFormat("Wrote 1MB: 1.000MBs!", "Wrote %dMB: %.3fMBs"));
+  EXPECT_TRUE(MatchesFormat("/a b/c Closed.", "%s Closed."));
+  EXPECT_TRUE(MatchesFormat(" Closed.", "%s Closed."));
+  EXPECT_FALSE(MatchesFormat("/a Closed", "%s Closed."));
+  EXPECT_TRUE(MatchesFormat("  Init... 1.500 MBs [128/-1]",
+                            "  Init... %.3f MBs [%d/%d]"));
+}
+
+}  // namespace
+}  // namespace ferrotick
