@@ -56,19 +56,6 @@ unsigned AppliesBit(Command command) {
   }
 }
 
-const char* CommandName(Command command) {
-  switch (command) {
-    case Command::kCreate:
-      return "create";
-    case Command::kWrite:
-      return "write";
-    case Command::kRead:
-      return "read";
-    default:
-      return "";
-  }
-}
-
 std::optional<Command> ParseCommand(std::string_view word) {
   if (word == "create") return Command::kCreate;
   if (word == "write") return Command::kWrite;
@@ -88,6 +75,19 @@ std::optional<int> RangedValue(std::string_view name, std::string_view text,
 }
 
 }  // namespace
+
+const char* CommandName(Command command) {
+  switch (command) {
+    case Command::kCreate:
+      return "create";
+    case Command::kWrite:
+      return "write";
+    case Command::kRead:
+      return "read";
+    default:
+      return "";
+  }
+}
 
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
   ParseOutcome outcome;

@@ -11,6 +11,9 @@ namespace ferrotick::cli {
 
 enum class Command { kCreate, kWrite, kRead, kHelp, kVersion };
 
+// The run's name as typed: "create", "write" or "read".
+const char* CommandName(Command command);
+
 inline constexpr int kMinPasses = 1;
 inline constexpr int kMaxPasses = 1000000;
 

@@ -170,19 +170,6 @@ class CliListener : public RunListener {
   std::optional<ProgressSnapshot> m_progress;  // guarded by m_mutex
 };
 
-const char* RunName(Command command) {
-  switch (command) {
-    case Command::kCreate:
-      return "create";
-    case Command::kWrite:
-      return "write";
-    case Command::kRead:
-      return "read";
-    default:
-      return "";
-  }
-}
-
 constexpr std::string_view kInitEndedLine =
     "InitThread Failed or was Canceled.";
 
@@ -262,7 +249,7 @@ class Runner {
  public:
   explicit Runner(const CliOptions& options)
       : m_options(options),
-        m_run(RunName(options.command)),
+        m_run(CommandName(options.command)),
         m_strPath(std::filesystem::absolute(options.path).string()),
         m_bShowProgress(options.progress && !options.json &&
                         ::isatty(STDERR_FILENO)),
