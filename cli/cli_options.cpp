@@ -17,13 +17,13 @@ constexpr std::string_view kSeeHelp = " (see 'ferrotick-cli --help')";
 
 enum Applies : unsigned { kToCreate = 1, kToWrite = 2, kToRead = 4 };
 
-struct OptionSpec {
+struct OptionInfo {
   std::string_view name;
   bool takesValue;
   unsigned applies;
 };
 
-constexpr std::array<OptionSpec, 9> kOptions{{
+constexpr std::array<OptionInfo, 9> kOptions{{
     {"--size", true, kToCreate | kToWrite},
     {"--buffer", true, kToCreate | kToWrite | kToRead},
     {"--passes", true, kToWrite | kToRead},
@@ -36,9 +36,9 @@ constexpr std::array<OptionSpec, 9> kOptions{{
     {"--progress", false, kToCreate | kToWrite | kToRead},
 }};
 
-const OptionSpec* FindOption(std::string_view name) {
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.name == name) return &spec;
+const OptionInfo* FindOption(std::string_view name) {
+  for (const OptionInfo& known : kOptions) {
+    if (known.name == name) return &known;
   }
   return nullptr;
 }
@@ -121,7 +121,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
   std::optional<std::string> path;
   // Options and their values are checked once the command is known.
   struct Given {
-    const OptionSpec* spec;
+    const OptionInfo* info;
     std::string value;
   };
   std::vector<Given> given;
@@ -135,11 +135,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
     if (!onlyOperands && arg.size() > 1 && arg[0] == '-') {
       const std::size_t equals = arg.find('=');
       const std::string name = arg.substr(0, equals);
-      const OptionSpec* spec = FindOption(name);
-      if (!spec)
+      const OptionInfo* known = FindOption(name);
+      if (!known)
         return fail("unknown option '" + name + "'" + std::string(kSeeHelp));
       std::string value;
-      if (spec->takesValue) {
+      if (known->takesValue) {
         if (equals != std::string::npos) {
           value = arg.substr(equals + 1);
         } else if (i + 1 < args.size()) {
@@ -150,7 +150,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
       } else if (equals != std::string::npos) {
         return fail(name + " takes no value");
       }
-      given.push_back(Given{spec, std::move(value)});
+      given.push_back(Given{known, std::move(value)});
       continue;
     }
     if (!command) {
@@ -179,8 +179,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
 
   std::string error;
   for (const Given& option : given) {
-    const std::string_view name = option.spec->name;
-    if (!(option.spec->applies & AppliesBit(*command))) {
+    const std::string_view name = option.info->name;
+    if (!(option.info->applies & AppliesBit(*command))) {
       return fail(std::string(name) + " does not apply to " +
                   CommandName(*command));
     }
