@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+#include "core/device_guard.h"
+
 namespace ferrotick {
 
 namespace {
@@ -79,6 +81,7 @@ bool TestFile::Open(const std::string& path, OpenMode mode, bool direct) {
   } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     refused = errno;
   }
+  if (refused == 0) refused = HeldDeviceError(fd, path, mode);
   if (refused != 0) {
     m_lastError = refused;
     ::close(fd);

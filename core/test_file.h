@@ -4,7 +4,8 @@
 // an exclusive lock, shared read and shared write a shared lock, taken
 // without waiting. Every open() makes its own lock owner, so two handles of
 // this process conflict just as handles of two processes do. Character
-// devices are not locked.
+// devices are not locked. A block device that is mounted or held by
+// another program is never opened for writing.
 #pragma once
 
 #include <cstddef>

@@ -1,0 +1,33 @@
+// A loop device over a fresh ext4 image in a temp folder, for tests of
+// what may be written to a block device. Needs root and losetup.
+#pragma once
+
+#include <string>
+
+#include "tests/core/fake_view.h"
+
+namespace ferrotick::testing {
+
+class LoopDevice {
+ public:
+  explicit LoopDevice(int sizeMB = 16);
+  ~LoopDevice();  // unmounts and detaches
+  LoopDevice(const LoopDevice&) = delete;
+  LoopDevice& operator=(const LoopDevice&) = delete;
+
+  // Empty once the device is attached; else why it could not be.
+  const std::string& Missing() const { return m_missing; }
+  const std::string& Path() const { return m_device; }
+  // Mounts the ext4 on the device; false when that fails.
+  bool Mount();
+  void Unmount();
+
+ private:
+  TempDir m_dir;
+  std::string m_device;
+  std::string m_mountPoint;
+  std::string m_missing;
+  bool m_mounted = false;
+};
+
+}  // namespace ferrotick::testing
