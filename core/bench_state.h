@@ -55,6 +55,9 @@ class RunListener {
   virtual void OnPass(const PassRecord& record) = 0;
   virtual void OnProgress(const char* run, std::uint64_t bytes,
                           double seconds) = 0;
+  // A transfer failed with `error` (an errno); the run's failure line
+  // follows. The log keeps the dialog's lines, which name no reason.
+  virtual void OnFailure(const char* /*run*/, int /*error*/) {}
 };
 
 // Ends a run at once and silently when the program goes away.

@@ -79,8 +79,11 @@ int InitThread(BenchState& state, TestFile file) {
       if (buffer) {
         try {
           filled = Fill(state, file, buffer, bufferKB);
-        } catch (const FileError&) {
+        } catch (const FileError& error) {
           filled = false;
+          if (state.m_pListener) {
+            state.m_pListener->OnFailure("create", error.Errno());
+          }
         }
       }
     }

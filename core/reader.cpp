@@ -114,8 +114,11 @@ int ReadThread(CReader* reader) {
             }
           }
         }
-      } catch (const FileError&) {
+      } catch (const FileError& error) {
         failed = true;
+        if (state.m_pListener) {
+          state.m_pListener->OnFailure("read", error.Errno());
+        }
       }
       const double seconds = SecondsSince(start);
       log.Append(ReadPassLine(m, seconds));

@@ -108,8 +108,11 @@ int WriteThread(BenchState& state, TestFile file,
     try {
       WritePasses(state, file, *ticket);
       result = 1;
-    } catch (const FileError&) {
+    } catch (const FileError& error) {
       result = 0;
+      if (state.m_pListener) {
+        state.m_pListener->OnFailure("write", error.Errno());
+      }
     }
     state.CheckAbandon();
     state.m_log.Append(result ? "WriteThread Done." : "WriteThread Failed.");
