@@ -23,7 +23,7 @@ struct OptionInfo {
   unsigned applies;
 };
 
-constexpr std::array<OptionInfo, 9> kOptions{{
+constexpr std::array<OptionInfo, 10> kOptions{{
     {"--size", true, kToCreate | kToWrite},
     {"--buffer", true, kToCreate | kToWrite | kToRead},
     {"--passes", true, kToWrite | kToRead},
@@ -32,6 +32,7 @@ constexpr std::array<OptionInfo, 9> kOptions{{
     {"--direct", false, kToCreate | kToWrite | kToRead},
     {"--drop-cache", false, kToRead},
     {"--no-progress", false, kToCreate | kToWrite | kToRead},
+    {"--force", false, kToCreate},
     // Accepted for symmetry with --no-progress; progress is the default.
     {"--progress", false, kToCreate | kToWrite | kToRead},
 }};
@@ -208,6 +209,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
       options.progress = false;
     } else if (name == "--progress") {
       options.progress = true;
+    } else if (name == "--force") {
+      options.force = true;
     }
   }
   if (*command == Command::kCreate && !options.fileSizeMB) {
@@ -224,8 +227,9 @@ std::string HelpText() {
 
 Measures how fast a disk writes and reads a file.
 
-  create   make PATH (replacing any file there) and fill it with --size MB
-           in writes of --buffer KB, timed as one sequential fill
+  create   make PATH and fill it with --size MB in writes of --buffer KB,
+           timed as one sequential fill; an existing PATH is replaced
+           only with --force
   write    rewrite the existing PATH from its start, --passes times
   read     read the existing PATH from start to end, --passes times
 
@@ -240,6 +244,8 @@ Measures how fast a disk writes and reads a file.
   --drop-cache    read: drop PATH from the page cache before each pass,
                   so the reads come from the device
   --no-progress   no progress display (shown only on a terminal)
+  --force         create: replace an existing PATH (through a symbolic
+                  link, the file it points to)
   -h, --help      show this help and exit
   -V, --version   show the version and exit
 

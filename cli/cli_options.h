@@ -25,6 +25,7 @@ struct CliOptions {
   int passes = 1;
   bool json = false;
   bool progress = true;  // only ever shown on a terminal
+  bool force = false;    // create: replace an existing PATH
   RunOptions run;        // sync, direct, dropCache; passLimit left 0
 };
 

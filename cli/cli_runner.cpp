@@ -267,6 +267,17 @@ class Runner {
   }
 
   int Run() {
+    // The dialog's chooser asks before replacing a file; a command line
+    // cannot ask, so it replaces nothing unless told to.
+    struct stat existing {};
+    if (m_options.command == Command::kCreate && !m_options.force &&
+        ::lstat(m_strPath.c_str(), &existing) == 0) {
+      ReportError(S_ISLNK(existing.st_mode)
+                      ? "already exists as a symbolic link"
+                      : "already exists",
+                  "give --force to replace it");
+      return kExitFailed;
+    }
     if (m_options.run.direct) {
       if (std::optional<Refusal> refusal =
               DirectRefusal(m_strPath, m_options.command == Command::kCreate,

@@ -28,6 +28,7 @@ TEST(CliOptions, DefaultsAreTheDialogs) {
   EXPECT_EQ(create.bufferKB, 128);
   EXPECT_FALSE(create.json);
   EXPECT_FALSE(create.run.sync || create.run.direct || create.run.dropCache);
+  EXPECT_FALSE(create.force);
 
   // Write takes File Size from the file unless told otherwise.
   const CliOptions write = Parsed({"write", "f.tmp"});
@@ -58,6 +59,7 @@ TEST(CliOptions, ValuesInEitherSpellingAndAnyOrder) {
   EXPECT_TRUE(
       Parsed({"read", "f", "--drop-cache", "--buffer", "1"}).run.dropCache);
   EXPECT_EQ(Parsed({"create", "f", "--size", "1"}).fileSizeMB, 1);
+  EXPECT_TRUE(Parsed({"create", "--force", "f"}).force);
   // After "--" a leading dash is part of a path.
   EXPECT_EQ(Parsed({"create", "--", "-odd.tmp"}).path, "-odd.tmp");
 }
@@ -114,6 +116,8 @@ TEST(CliOptions, MalformedCommandLines) {
   EXPECT_EQ(ErrorOf({"write", "f", "--drop-cache"}),
             "--drop-cache does not apply to write");
   EXPECT_EQ(ErrorOf({"read", "f", "--sync"}), "--sync does not apply to read");
+  EXPECT_EQ(ErrorOf({"write", "f", "--force"}),
+            "--force does not apply to write");
 }
 
 TEST(CliOptions, JsonFlagShapesTheErrorEvenWhenParsingFails) {
@@ -134,6 +138,7 @@ TEST(CliOptions, HelpAndVersionWinOverEverythingElse) {
   EXPECT_EQ(VersionText(), "ferrotick-cli 1.0.0.1\n");
   EXPECT_NE(HelpText().find("Usage: ferrotick-cli create PATH"),
             std::string::npos);
+  EXPECT_NE(HelpText().find("  --force "), std::string::npos);
 }
 
 }  // namespace
