@@ -250,11 +250,13 @@ Measures how fast a disk writes and reads a file.
   -V, --version   show the version and exit
 
 The log lines are those the Ferrotick dialog shows for the same run; rates
-are MB per second. Ctrl-C stops the run as the dialog's stop or cancel
-control does; the run's closing lines still print.
+are MB per second. Ctrl-C (and SIGTERM or SIGHUP) stops the run as the
+dialog's stop or cancel control does; the run's closing lines still print.
+A block device that is mounted or in use is never written to.
 
 Exit status: 0 when the run made every pass it was asked for, 1 when it
-failed or was stopped early, 2 for a bad command line.
+failed, was stopped early or its output could not be written, 2 for a bad
+command line.
 )";
 }
 

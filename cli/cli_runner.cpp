@@ -9,12 +9,17 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 #include "cli/json_lines.h"
@@ -32,7 +37,7 @@ namespace {
 
 constexpr const char* kProgram = "ferrotick-cli";
 
-// Set by the SIGINT handler; read by the main loop.
+// Set by the handler of the stop signals; read by the main loop.
 std::atomic<int> g_interrupts{0};
 std::atomic<int> g_wakeFd{-1};
 static_assert(std::atomic<int>::is_always_lock_free,
@@ -82,7 +87,12 @@ class WakePipe {
   int m_fds[2];
 };
 
-// Installs the Ctrl-C handler for the life of a run.
+// Ctrl-C, and a polite request to end (kill, a closed terminal): each
+// stops the run as the dialog's controls do, so its closing lines print.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::size_t kStopSignalCount = std::size(kStopSignals);
+
+// Installs the stop-signal handler for the life of a run.
 class InterruptScope {
  public:
   explicit InterruptScope(int wakeFd) {
@@ -91,18 +101,54 @@ class InterruptScope {
     struct sigaction action {};
     action.sa_handler = OnInterruptSignal;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &m_previous);
+    for (std::size_t i = 0; i < kStopSignalCount; ++i) {
+      ::sigaction(kStopSignals[i], &action, &m_previous[i]);
+    }
   }
   ~InterruptScope() {
-    ::sigaction(SIGINT, &m_previous, nullptr);
+    for (std::size_t i = 0; i < kStopSignalCount; ++i) {
+      ::sigaction(kStopSignals[i], &m_previous[i], nullptr);
+    }
     g_wakeFd.store(-1);
   }
   InterruptScope(const InterruptScope&) = delete;
   InterruptScope& operator=(const InterruptScope&) = delete;
 
  private:
-  struct sigaction m_previous {};
+  struct sigaction m_previous[kStopSignalCount] {};
 };
+
+// The full path for the log and the messages. A relative path is kept as
+// given when the working directory has no name (removed, or deeper than
+// PATH_MAX) or the full path would be too long to open.
+std::string FullPath(const std::string& path) {
+  if (path.empty() || path.front() == '/') return path;
+  std::error_code error;
+  const std::filesystem::path full = std::filesystem::absolute(path, error);
+  if (error || full.native().size() >= PATH_MAX) return path;
+  return full.string();
+}
+
+// Why an open or a transfer failed, in the user's words.
+std::string Reason(int error) {
+  // A lock another process holds; the dialog's own handles never meet
+  // here, since the command line runs one command.
+  if (error == EWOULDBLOCK || error == EAGAIN) {
+    return "in use by another process";
+  }
+  if (error == EBUSY) return "mounted or in use by another process";
+  return std::strerror(error);
+}
+
+// The length of a file or block device; 0 when it cannot be told.
+std::uint64_t LengthOf(const std::string& path) {
+  const int fd =
+      ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return 0;
+  const off_t end = ::lseek(fd, 0, SEEK_END);
+  ::close(fd);
+  return end > 0 ? static_cast<std::uint64_t>(end) : 0;
+}
 
 // The chooser of a command line: the path was given up front.
 class CliView : public BenchView {
@@ -151,6 +197,17 @@ class CliListener : public RunListener {
     m_progress = ProgressSnapshot{run, m_nPassesHeard + 1, bytes, seconds};
   }
 
+  void OnFailure(const char*, int error) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_nFailure == 0) m_nFailure = error;
+  }
+
+  // The errno of the first failed transfer, or 0.
+  int Failure() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nFailure;
+  }
+
   std::vector<PassRecord> TakePasses() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return std::exchange(m_passes, {});
@@ -167,6 +224,7 @@ class CliListener : public RunListener {
   std::mutex m_mutex;
   std::vector<PassRecord> m_passes;            // guarded by m_mutex
   int m_nPassesHeard = 0;                      // guarded by m_mutex
+  int m_nFailure = 0;                          // guarded by m_mutex
   std::optional<ProgressSnapshot> m_progress;  // guarded by m_mutex
 };
 
@@ -250,7 +308,7 @@ class Runner {
   explicit Runner(const CliOptions& options)
       : m_options(options),
         m_run(CommandName(options.command)),
-        m_strPath(std::filesystem::absolute(options.path).string()),
+        m_strPath(FullPath(options.path)),
         m_bShowProgress(options.progress && !options.json &&
                         ::isatty(STDERR_FILENO)),
         m_view(m_strPath),
@@ -289,6 +347,7 @@ class Runner {
     InterruptScope interrupts(m_wake.WriteEnd());
     if (!Start()) {
       Pump();
+      Outcome();  // says why, unless Start already has
       return kExitFailed;
     }
     for (;;) {
@@ -325,23 +384,34 @@ class Runner {
     switch (m_options.command) {
       case Command::kCreate:
         OnCreate(m_state);
-        if (LastLine().rfind("Initializing ", 0) == 0) return true;
+        if (LastLine().rfind("Initializing ", 0) == 0) {
+          m_bFillStarted = true;
+          return true;
+        }
         if (LastLine() == "Open Failed") {
           ReportError("cannot create the file",
-                      std::strerror(m_state.m_file.LastError()));
+                      Reason(m_state.m_file.LastError()));
         }
         return false;
       case Command::kWrite:
         if (!UseExisting()) return false;
-        if (m_options.fileSizeMB) {
-          m_state.m_nFileSizeMB.store(*m_options.fileSizeMB);
+        // From the length of a block device too, which Use Existing may
+        // not see.
+        m_state.m_nFileSizeMB.store(
+            m_options.fileSizeMB.value_or(LengthInMB(m_nExpectedBytes)));
+        if (m_state.m_nFileSizeMB.load() == 0) {
+          // Passes of 0 MB would write nothing, back to back.
+          ReportError("the file is " + std::to_string(m_nExpectedBytes) +
+                          " bytes, under 1 MB, so a pass writes nothing",
+                      "give --size");
+          return false;
         }
         m_nExpectedMB = m_state.m_nFileSizeMB.load();
         OnWrite(m_state);
         if (LastLine() == "WriteThread Started.") return true;
         if (LastLine() == "Open Failed or Canceled") {
           ReportError("cannot open the file for writing",
-                      std::strerror(m_state.m_file.LastError()));
+                      Reason(m_state.m_file.LastError()));
         }
         return false;
       case Command::kRead:
@@ -359,14 +429,12 @@ class Runner {
   bool UseExisting() {
     OnUseExisting(m_state);
     if (LastLine() != "WARNING: Write will destroy this file!") {
-      ReportError("cannot open the file",
-                  std::strerror(m_state.m_file.LastError()));
+      ReportError("cannot open the file", Reason(m_state.m_file.LastError()));
       return false;
     }
-    struct stat info {};
-    if (::stat(m_strPath.c_str(), &info) == 0) {
-      m_nExpectedBytes = static_cast<std::uint64_t>(info.st_size);
-    }
+    // A read writes nothing: the dialog's warning is not repeated.
+    if (m_options.command == Command::kRead) m_nHiddenLine = m_log.Count() - 1;
+    m_nExpectedBytes = LengthOf(m_strPath);
     return true;
   }
 
@@ -417,6 +485,7 @@ class Runner {
     const bool anything = m_nPrinted < m_log.Count() || !passes.empty();
     if (anything) ClearProgress();
     for (; m_nPrinted < m_log.Count(); ++m_nPrinted) {
+      if (m_nPrinted == m_nHiddenLine) continue;
       const std::string_view line = m_log.Line(m_nPrinted);
       // A fill cancelled by Ctrl-C was stopped, not failed.
       const bool failure =
@@ -425,18 +494,16 @@ class Runner {
         m_bFailed = true;
         m_strFailure = line;
       }
-      if (!m_options.json) {
-        WriteOut(line);
-      } else if (failure && !m_bErrorReported) {
-        WriteErr(ErrorJson(line, m_run, m_strPath));
-      }
+      if (!m_options.json) WriteOut(line);
     }
     for (const PassRecord& record : passes) {
       ++m_nPasses;
       if (IsCompletePass(record)) ++m_nCompletePasses;
       if (m_options.json) WriteOut(PassJson(record, m_options.run, m_strPath));
     }
-    if (anything && std::fflush(stdout) != 0) m_bOutputBroken = true;
+    if (anything && !m_bOutputBroken && std::fflush(stdout) != 0) {
+      OutputFailed();
+    }
     ShowProgress();
   }
 
@@ -454,21 +521,39 @@ class Runner {
   int Outcome() {
     const int wanted =
         m_options.command == Command::kCreate ? 1 : m_options.passes;
-    if (!m_bFailed && m_nCompletePasses >= wanted && !m_bAbandoned) {
+    if (!m_bFailed && m_nCompletePasses >= wanted && !m_bAbandoned &&
+        !m_bOutputBroken) {
       return kExitOk;
     }
-    if (m_bFailed) {
-      // JSON output has reported the failure line already.
-      if (!m_options.json && !m_bErrorReported) {
-        ReportError("the run failed", m_strFailure);
-      }
+    if (m_bErrorReported) return kExitFailed;
+    const bool whole = !m_bFailed && m_nCompletePasses >= wanted;
+    if (m_bOutputBroken) {
+      ReportError("cannot write output",
+                  std::strerror(m_nOutputErrno) + PartialFileNote(whole));
+    } else if (m_bFailed) {
+      const int error = m_listener.Failure();
+      ReportError(
+          "the run failed",
+          (error != 0 ? Reason(error) : m_strFailure) + PartialFileNote(whole));
     } else {
       const std::string detail =
           std::to_string(m_nCompletePasses) + " of " + std::to_string(wanted) +
           (wanted == 1 ? " pass" : " passes") + " completed";
-      ReportError(m_bAbandoned ? "abandoned" : "stopped", detail);
+      ReportError(m_bAbandoned ? "abandoned" : "stopped",
+                  detail + PartialFileNote(whole));
     }
     return kExitFailed;
+  }
+
+  // A fill that did not finish leaves the file it made, part written.
+  std::string PartialFileNote(bool whole) const {
+    struct stat info {};
+    if (!m_bFillStarted || whole || ::stat(m_strPath.c_str(), &info) != 0 ||
+        !S_ISREG(info.st_mode)) {
+      return {};
+    }
+    return "; the partial file (" + std::to_string(info.st_size) +
+           " bytes) is left behind";
   }
 
   std::string_view LastLine() const {
@@ -493,8 +578,13 @@ class Runner {
     if (m_bOutputBroken) return;
     if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
         std::fputc('\n', stdout) == EOF) {
-      m_bOutputBroken = true;
+      OutputFailed();
     }
+  }
+
+  void OutputFailed() {
+    m_nOutputErrno = errno != 0 ? errno : EIO;
+    m_bOutputBroken = true;
   }
 
   static void WriteErr(std::string_view line) {
@@ -539,6 +629,7 @@ class Runner {
   BenchState m_state;  // last: its end joins the workers before the rest go
 
   std::size_t m_nPrinted = 0;
+  std::size_t m_nHiddenLine = SIZE_MAX;  // a log line not printed
   int m_nPasses = 0;
   int m_nCompletePasses = 0;
   int m_nExpectedMB = 0;
@@ -549,9 +640,25 @@ class Runner {
   bool m_bStopSent = false;
   bool m_bAbandoned = false;
   bool m_bOutputBroken = false;
+  int m_nOutputErrno = 0;
+  bool m_bFillStarted = false;
   bool m_bProgressShown = false;
   std::chrono::steady_clock::time_point m_lastProgress;
 };
+
+// A closed standard descriptor would be handed to the first file opened,
+// and the log lines written into the test file. Read-only /dev/null takes
+// its place, so that output sent there fails and is reported.
+void ReserveStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = ::open("/dev/null", O_RDONLY | O_NOCTTY);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+}
 
 }  // namespace
 
@@ -563,6 +670,7 @@ int RunCommand(const CliOptions& options) {
 }
 
 int CliMain(const std::vector<std::string>& args) {
+  ReserveStandardDescriptors();
   const ParseOutcome parsed = ParseCommandLine(args);
   if (parsed.error) {
     const std::string line =

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -125,25 +126,33 @@ TEST(CliInterrupt, JsonStaysValidWhenStopped) {
             std::to_string(passes->size()) + " of 1000000 passes completed");
 }
 
+// A request to end (kill, a closed terminal) is taken as Ctrl-C is.
 TEST(CliInterrupt, CreateIsCancelledAfterTheMegabyteUnderWay) {
-  TempDir dir;
-  const std::string path = dir.File("t.tmp");
-  Child cli = StartCli({"create", path, "--size", "256", "--buffer", "1"});
-  ASSERT_TRUE(cli.WaitForOutput("Initializing 256MB w/1KB bufs\n"));
-  cli.Signal(SIGINT);
-  const ChildResult result = cli.Wait();
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    TempDir dir;
+    const std::string path = dir.File("t.tmp");
+    Child cli = StartCli({"create", path, "--size", "256", "--buffer", "1"});
+    ASSERT_TRUE(cli.WaitForOutput("Initializing 256MB w/1KB bufs\n"));
+    cli.Signal(signal);
+    const ChildResult result = cli.Wait();
 
-  EXPECT_EQ(result.exitCode, 1);
-  const std::vector<std::string> lines = SplitLines(result.out);
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "InitThread Failed or was Canceled.");
-  // A cancel takes effect once the MB under way is complete.
-  const std::uint64_t length = FileLength(path);
-  EXPECT_LT(length, 256 * kMiB);
-  EXPECT_EQ(length % kMiB, 0u);
-  EXPECT_NE(result.err.find(": stopped: 0 of 1 pass completed"),
-            std::string::npos)
-      << result.err;
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitCode, 1);
+    const std::vector<std::string> lines = SplitLines(result.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "InitThread Failed or was Canceled.");
+    // A cancel takes effect once the MB under way is complete.
+    const std::uint64_t length = FileLength(path);
+    EXPECT_LT(length, 256 * kMiB);
+    EXPECT_EQ(length % kMiB, 0u);
+    EXPECT_NE(
+        result.err.find(": stopped: 0 of 1 pass completed; the partial "
+                        "file (" +
+                        std::to_string(length) + " bytes) is left behind"),
+        std::string::npos)
+        << result.err;
+  }
 }
 
 TEST(CliInterrupt, ReadIsStoppedByTheToggle) {

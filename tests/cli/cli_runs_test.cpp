@@ -137,7 +137,11 @@ TEST(CliRuns, ReadPrintsTheDialogsLines) {
   EXPECT_EQ(cli.exitCode, 0);
   EXPECT_EQ(cli.err, "");
   const std::vector<std::string> lines = SplitLines(cli.out);
-  EXPECT_EQ(Masked(lines), Masked(DialogRead(path, 128, 2)));
+  // All but Use Existing's warning of a write, which a read does not make.
+  std::vector<std::string> dialog = DialogRead(path, 128, 2);
+  ASSERT_EQ(dialog.at(1), "WARNING: Write will destroy this file!");
+  dialog.erase(dialog.begin() + 1);
+  EXPECT_EQ(Masked(lines), Masked(dialog));
   // The half MB left over counts towards the second pass.
   EXPECT_EQ(CountPrefix(lines, "Read 2MB: "), 1);
   EXPECT_EQ(CountPrefix(lines, "Read 3MB: "), 1);

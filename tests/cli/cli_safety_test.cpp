@@ -1,0 +1,278 @@
+// Faults made for real: a mounted device, an existing file, a full disk,
+// a file another process holds, output that cannot be written, a removed
+// or very deep working folder. Each says why, exits 1 and touches no data.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/cli/child_process.h"
+#include "tests/cli/json_value.h"
+#include "tests/core/fake_view.h"
+#include "tests/core/loop_device.h"
+
+namespace ferrotick::testing {
+namespace {
+
+constexpr std::uint64_t kMiB = 1048576;
+
+std::string Err(const std::string& path, const std::string& text) {
+  return "ferrotick-cli: " + path + ": " + text + "\n";
+}
+
+int CountPrefix(const std::string& out, const std::string& prefix) {
+  int count = 0;
+  for (const std::string& line : SplitLines(out)) {
+    count += line.rfind(prefix, 0) == 0;
+  }
+  return count;
+}
+
+ChildResult RunCliWith(const std::vector<std::string>& args,
+                       const std::function<void()>& inChild) {
+  std::vector<std::string> argv{CliPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  Child child(argv, inChild);
+  return child.Wait();
+}
+
+TEST(CliSafety, AMountedDeviceIsNeverWritten) {
+  LoopDevice loop;
+  if (!loop.Missing().empty()) GTEST_SKIP() << loop.Missing();
+  ASSERT_TRUE(loop.Mount()) << "cannot mount ext4 on " << loop.Path();
+  const std::string& device = loop.Path();
+  const std::string before = ReadAll(device);
+
+  const ChildResult write = RunCli({"write", device, "--size", "1"});
+  EXPECT_EQ(write.exitCode, 1);
+  EXPECT_EQ(write.err, Err(device,
+                           "cannot open the file for writing: mounted or in "
+                           "use by another process"));
+  const ChildResult create =
+      RunCli({"create", device, "--force", "--size", "1", "--json"});
+  EXPECT_EQ(create.exitCode, 1);
+  const auto error = ParseJson(create.err);
+  ASSERT_TRUE(error) << create.err;
+  EXPECT_EQ((*error)["error"].String(), "cannot create the file");
+  EXPECT_EQ((*error)["detail"].String(),
+            "mounted or in use by another process");
+  EXPECT_EQ(ReadAll(device), before) << "a byte was written";
+
+  // Reading harms nothing; a read of every pass succeeds on a device too.
+  const ChildResult read = RunCli({"read", device, "--buffer", "1024"});
+  EXPECT_EQ(read.exitCode, 0) << read.err;
+  EXPECT_EQ(CountPrefix(read.out, "Read 16MB: "), 1) << read.out;
+
+  loop.Unmount();  // nothing holds it now: File Size from its length
+  const ChildResult free = RunCli({"write", device});
+  EXPECT_EQ(free.exitCode, 0) << free.err;
+  EXPECT_EQ(CountPrefix(free.out, "Wrote 16MB: "), 1) << free.out;
+}
+
+TEST(CliSafety, CreateReplacesNothingUnlessForced) {
+  TempDir dir;
+  const std::string file = dir.File("keep.tmp");
+  const std::string link = dir.File("link.tmp");
+  const std::string dangling = dir.File("dangling.tmp");
+  MakeFile(file, kMiB / 2, 'k');
+  ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+  ASSERT_EQ(::symlink(dir.File("nowhere.tmp").c_str(), dangling.c_str()), 0);
+  const std::string refusal = ": give --force to replace it";
+  for (const auto& [path, what] :
+       {std::pair{file, "already exists"},
+        std::pair{link, "already exists as a symbolic link"},
+        std::pair{dangling, "already exists as a symbolic link"}}) {
+    const ChildResult result = RunCli({"create", path, "--size", "1"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, Err(path, what + refusal));
+  }
+  EXPECT_EQ(ReadAll(file), std::string(kMiB / 2, 'k'));
+  EXPECT_FALSE(Exists(dir.File("nowhere.tmp")));
+
+  const ChildResult forced = RunCli({"create", link, "--size", "1", "--force"});
+  EXPECT_EQ(forced.exitCode, 0) << forced.err;
+  EXPECT_EQ(FileLength(file), kMiB);  // through the link
+  struct stat info {};
+  ASSERT_EQ(::lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+}
+
+// A tmpfs of its own, unmounted at the end.
+struct SmallDisk {
+  explicit SmallDisk(const char* options)
+      : mounted(::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, options) == 0),
+        error(errno) {}
+  ~SmallDisk() {
+    if (mounted) ::umount2(dir.path().c_str(), MNT_DETACH);
+  }
+  TempDir dir;
+  bool mounted;
+  int error;
+};
+
+TEST(CliSafety, AFullDiskSaysSo) {
+  const ChildResult device = RunCli({"write", "/dev/full", "--size", "1"});
+  EXPECT_EQ(device.exitCode, 1);
+  EXPECT_EQ(CountPrefix(device.out, "WriteThread Failed."), 1) << device.out;
+  EXPECT_EQ(device.err,
+            Err("/dev/full", "the run failed: No space left on device"));
+
+  SmallDisk disk("size=2m");
+  if (!disk.mounted) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here: "
+                 << std::strerror(disk.error);
+  }
+  const std::string other = disk.dir.File("other.tmp");
+  MakeFile(other, 64 * 1024, 'o');
+  const std::string path = disk.dir.File("t.tmp");
+  const ChildResult create = RunCli({"create", path, "--size", "8"});
+  EXPECT_EQ(create.exitCode, 1);
+  ASSERT_FALSE(create.out.empty());
+  EXPECT_EQ(SplitLines(create.out).back(),
+            "InitThread Failed or was Canceled.");
+  const std::uint64_t left = FileLength(path);
+  EXPECT_GT(left, 0u);
+  EXPECT_LT(left, 2 * kMiB);
+  EXPECT_EQ(create.err,
+            Err(path,
+                "the run failed: No space left on device; the partial "
+                "file (" +
+                    std::to_string(left) + " bytes) is left behind"));
+
+  const ChildResult json =
+      RunCli({"create", path, "--size", "8", "--force", "--json"});
+  EXPECT_EQ(json.exitCode, 1);
+  const auto error = ParseJson(json.err);
+  ASSERT_TRUE(error) << json.err;
+  EXPECT_EQ((*error)["error"].String(), "the run failed");
+  EXPECT_EQ((*error)["detail"].String().rfind(
+                "No space left on device; the partial file (", 0),
+            0u);
+  EXPECT_EQ(ReadAll(other), std::string(64 * 1024, 'o'));
+}
+
+TEST(CliSafety, AFileInUseOrTooSmallSaysSo) {
+  TempDir dir;
+  const std::string held = dir.File("held.tmp");
+  MakeFile(held, 2 * kMiB, 'h');
+  const int holder = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);  // as a running fill holds it
+  const ChildResult write = RunCli({"write", held});
+  EXPECT_EQ(write.exitCode, 1);
+  EXPECT_EQ(write.err,
+            Err(held, "cannot open the file: in use by another process"));
+  const ChildResult create = RunCli({"create", held, "--force"});
+  EXPECT_EQ(create.exitCode, 1);
+  EXPECT_EQ(create.err,
+            Err(held, "cannot create the file: in use by another process"));
+  ::close(holder);
+  EXPECT_EQ(ReadAll(held), std::string(2 * kMiB, 'h'));
+
+  // File Size 0 would make passes that write nothing.
+  const std::string small = dir.File("small.tmp");
+  MakeFile(small, 1000, 's');
+  const ChildResult tooSmall = RunCli({"write", small});
+  EXPECT_EQ(tooSmall.exitCode, 1);
+  EXPECT_EQ(tooSmall.err, Err(small,
+                              "the file is 1000 bytes, under 1 MB, so a pass "
+                              "writes nothing: give --size"));
+  EXPECT_EQ(CountPrefix(tooSmall.out, "Wrote "), 0);
+  EXPECT_EQ(ReadAll(small), std::string(1000, 's'));
+}
+
+TEST(CliSafety, OutputThatCannotBeWrittenSaysSo) {
+  TempDir dir;
+  const std::string path = dir.File("t.tmp");
+  MakeFile(path, 2 * kMiB, 'x');
+  const ChildResult full = RunCliWith({"write", path}, [] {
+    const int fd = ::open("/dev/full", O_WRONLY);
+    if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0) ::_exit(99);
+  });
+  EXPECT_EQ(full.exitCode, 1);
+  EXPECT_EQ(full.err,
+            Err(path, "cannot write output: No space left on device"));
+
+  const ChildResult closed =
+      RunCliWith({"write", path}, [] { ::close(STDOUT_FILENO); });
+  EXPECT_EQ(closed.exitCode, 1);
+  EXPECT_EQ(closed.err, Err(path, "cannot write output: Bad file descriptor"));
+  // Nothing meant for the output went into the test file.
+  const std::string data = ReadAll(path);
+  EXPECT_EQ(data.size(), 2 * kMiB);
+  EXPECT_EQ(data.find_first_not_of("Ax"), std::string::npos);
+}
+
+// A chain of folders whose full path is longer than PATH_MAX.
+class DeepFolder {
+ public:
+  explicit DeepFolder(const std::string& base) {
+    m_levels.push_back(::open(base.c_str(), O_DIRECTORY | O_CLOEXEC));
+    while (m_levels.back() >= 0 &&
+           m_levels.size() * m_name.size() <= PATH_MAX + m_name.size()) {
+      const int parent = m_levels.back();
+      ::mkdirat(parent, m_name.c_str(), 0700);
+      m_levels.push_back(
+          ::openat(parent, m_name.c_str(), O_DIRECTORY | O_CLOEXEC));
+    }
+  }
+  ~DeepFolder() {
+    ::unlinkat(Fd(), "t.tmp", 0);
+    for (std::size_t i = m_levels.size() - 1; i > 0; --i) {
+      ::close(m_levels[i]);
+      ::unlinkat(m_levels[i - 1], m_name.c_str(), AT_REMOVEDIR);
+    }
+    ::close(m_levels[0]);
+  }
+  int Fd() const { return m_levels.back(); }
+
+ private:
+  const std::string m_name = std::string(200, 'd');
+  std::vector<int> m_levels;
+};
+
+TEST(CliSafety, WorkingFolderRemovedOrDeeperThanPathMax) {
+  TempDir dir;
+  const std::string gone = dir.File("gone");
+  ASSERT_EQ(::mkdir(gone.c_str(), 0700), 0);
+  const ChildResult removed =
+      RunCliWith({"create", "t.tmp", "--size", "1"}, [&gone] {
+        if (::chdir(gone.c_str()) != 0 || ::rmdir(gone.c_str()) != 0) {
+          ::_exit(99);
+        }
+      });
+  EXPECT_EQ(removed.signal, 0);
+  EXPECT_EQ(removed.exitCode, 1);
+  EXPECT_EQ(removed.err,
+            Err("t.tmp", "cannot create the file: No such file or directory"));
+
+  const DeepFolder deep(dir.path());
+  ASSERT_GE(deep.Fd(), 0);
+  const int fd = deep.Fd();
+  auto inDeep = [fd] {
+    if (::fchdir(fd) != 0) ::_exit(99);
+  };
+  const ChildResult create =
+      RunCliWith({"create", "t.tmp", "--size", "1"}, inDeep);
+  EXPECT_EQ(create.exitCode, 0) << create.err;
+  ASSERT_FALSE(create.out.empty());
+  EXPECT_EQ(SplitLines(create.out)[0], "t.tmp");  // no full path fits
+  struct stat info {};
+  ASSERT_EQ(::fstatat(fd, "t.tmp", &info, 0), 0);
+  EXPECT_EQ(static_cast<std::uint64_t>(info.st_size), kMiB);
+  const ChildResult read = RunCliWith({"read", "t.tmp"}, inDeep);
+  EXPECT_EQ(read.exitCode, 0) << read.err;
+}
+
+}  // namespace
+}  // namespace ferrotick::testing
