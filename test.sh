@@ -7,6 +7,8 @@ cd "$(dirname "$0")"
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
           qt6-base-dev libgl-dev fontconfig fonts-dejavu-core
           xvfb xauth xdotool imagemagick x11-utils)
+# The loop-device tests make an ext4 image and attach it.
+packages+=(e2fsprogs mount)
 tools/install_packages.sh "${packages[@]}"
 
 build=${BUILD_DIR:-build}
