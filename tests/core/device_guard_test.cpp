@@ -51,7 +51,7 @@ TEST(DeviceGuard, MountedOrHeldDevicesAreNeverWritten) {
     SCOPED_TRACE("mounted");
     ASSERT_TRUE(loop.Mount()) << "cannot mount ext4 on " << loop.Path();
     ExpectNoWriteReaches(loop.Path());
-    loop.Unmount();
+    ASSERT_TRUE(loop.Unmount());
   }
   {
     SCOPED_TRACE("held by an exclusive open");

@@ -1,11 +1,15 @@
 #include "tests/core/loop_device.h"
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace ferrotick::testing {
 
@@ -53,7 +57,7 @@ LoopDevice::LoopDevice(int sizeMB) {
 }
 
 LoopDevice::~LoopDevice() {
-  Unmount();
+  if (m_mounted) Unmount();
   if (!m_device.empty()) Run("losetup -d " + m_device);
 }
 
@@ -64,8 +68,24 @@ bool LoopDevice::Mount() {
   return m_mounted;
 }
 
-void LoopDevice::Unmount() {
+bool LoopDevice::Unmount() {
   if (m_mounted && ::umount2(m_mountPoint.c_str(), 0) == 0) m_mounted = false;
+  if (m_mounted) return false;
+  // A process that made a mount namespace of its own meanwhile (as other
+  // tests do) holds a copy of the mount until it ends.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (;;) {
+    const int probe = ::open(m_device.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+    if (probe >= 0) {
+      ::close(probe);
+      return true;
+    }
+    if (errno != EBUSY || std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 }  // namespace ferrotick::testing

@@ -20,7 +20,9 @@ class LoopDevice {
   const std::string& Path() const { return m_device; }
   // Mounts the ext4 on the device; false when that fails.
   bool Mount();
-  void Unmount();
+  // Unmounts it and waits until the filesystem has let go of the device;
+  // false when it still holds it after some seconds.
+  bool Unmount();
 
  private:
   TempDir m_dir;
