@@ -62,9 +62,8 @@ void ExpectClearRefusal(const ChildResult& result, const std::string& dir) {
   EXPECT_EQ(json[0]["run"], "write");
 }
 
-using CliDirect = CliTest;
-
-TEST_F(CliDirect, RefusedByTheFilesystem) {
+TEST(CliDirect, RefusedByTheFilesystem) {
+  const auto& [dir, path] = Scratch();
   // tmpfs refused O_DIRECT before Linux 6.6; ramfs still does, and a
   // user and mount namespace of our own lets us mount one without root.
   if (RefusesDirect("/dev/shm")) {
@@ -104,7 +103,8 @@ TEST_F(CliDirect, RefusedByTheFilesystem) {
   ExpectClearRefusal(result, mountPoint);
 }
 
-TEST_F(CliDirect, RunsWhereTheFilesystemAllowsIt) {
+TEST(CliDirect, RunsWhereTheFilesystemAllowsIt) {
+  const auto& [dir, path] = Scratch();
   if (RefusesDirect(dir.path())) GTEST_SKIP() << dir.path() << " refuses it";
   const ChildResult create =
       RunCli({"create", path, "--size", "2", "--direct", "--json"});

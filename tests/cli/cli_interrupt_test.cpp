@@ -34,9 +34,8 @@ double PassSeconds(const std::string& line, const std::string& prefix, int mb) {
   return mb / std::stod(line.substr(prefix.size()));
 }
 
-using CliInterrupt = CliTest;
-
-TEST_F(CliInterrupt, WriteStopsAfterThePassUnderWay) {
+TEST(CliInterrupt, WriteStopsAfterThePassUnderWay) {
+  const auto& [dir, path] = Scratch();
   MakeFile(path, 16 * kMiB);
   Child cli = StartCli({"write", path, "--passes", "1000000", "--buffer", "1"});
   const auto first = cli.WaitForLine("Wrote 16MB: ");
@@ -59,7 +58,8 @@ TEST_F(CliInterrupt, WriteStopsAfterThePassUnderWay) {
   EXPECT_NE(result.err.find(": stopped: "), std::string::npos) << result.err;
 }
 
-TEST_F(CliInterrupt, WriteWhoseLastPassEndsWholeSucceeds) {
+TEST(CliInterrupt, WriteWhoseLastPassEndsWholeSucceeds) {
+  const auto& [dir, path] = Scratch();
   MakeFile(path, 32 * kMiB);
   Child cli = StartCli({"write", path, "--passes", "2", "--buffer", "1"});
   const auto first = cli.WaitForLine("Wrote 32MB: ");
@@ -77,7 +77,8 @@ TEST_F(CliInterrupt, WriteWhoseLastPassEndsWholeSucceeds) {
   EXPECT_EQ(lines[lines.size() - 1], path + " Closed.");
 }
 
-TEST_F(CliInterrupt, JsonStaysValidWhenStopped) {
+TEST(CliInterrupt, JsonStaysValidWhenStopped) {
+  const auto& [dir, path] = Scratch();
   MakeFile(path, 8 * kMiB);
   Child cli = StartCli(
       {"write", path, "--passes", "1000000", "--buffer", "1", "--json"});
@@ -102,7 +103,8 @@ TEST_F(CliInterrupt, JsonStaysValidWhenStopped) {
             std::to_string(passes.size()) + " of 1000000 passes completed");
 }
 
-TEST_F(CliInterrupt, CreateIsCancelledAfterTheMegabyteUnderWay) {
+TEST(CliInterrupt, CreateIsCancelledAfterTheMegabyteUnderWay) {
+  const auto& [dir, path] = Scratch();
   // Seconds of filling at 1 KB a write, so that the signal lands in it
   // even on a busy machine.
   Child cli = StartCli({"create", path, "--size", "1024", "--buffer", "1"});
@@ -123,7 +125,8 @@ TEST_F(CliInterrupt, CreateIsCancelledAfterTheMegabyteUnderWay) {
       << result.err;
 }
 
-TEST_F(CliInterrupt, ReadIsStoppedByTheToggle) {
+TEST(CliInterrupt, ReadIsStoppedByTheToggle) {
+  const auto& [dir, path] = Scratch();
   MakeFile(path, 8 * kMiB);
   Child cli = StartCli({"read", path, "--passes", "1000000", "--buffer", "1"});
   ASSERT_TRUE(cli.WaitForOutput("Read 8MB: "));

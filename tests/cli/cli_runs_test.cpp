@@ -103,11 +103,8 @@ std::vector<Json> CleanJsonRun(std::vector<std::string> args) {
   return JsonLines(cli.out);
 }
 
-using CliRuns = CliTest;
-using CliArguments = CliTest;
-using CliJson = CliTest;
-
-TEST_F(CliRuns, CreatePrintsTheDialogsLines) {
+TEST(CliRuns, CreatePrintsTheDialogsLines) {
+  const auto& [dir, path] = Scratch();
   const std::vector<std::string> lines =
       CleanRun({"create", path, "--size", "3", "--buffer", "64"});
   EXPECT_EQ(Masked(lines), Masked(DialogCreate(path, 3, 64)));
@@ -117,7 +114,8 @@ TEST_F(CliRuns, CreatePrintsTheDialogsLines) {
   EXPECT_EQ(FileLength(path), 3 * kMiB);
 }
 
-TEST_F(CliRuns, WritePrintsTheDialogsLines) {
+TEST(CliRuns, WritePrintsTheDialogsLines) {
+  const auto& [dir, path] = Scratch();
   MakeFile(path, 3 * kMiB);
   const std::vector<std::string> lines =
       CleanRun({"write", path, "--passes", "2", "--buffer", "32"});
@@ -127,7 +125,8 @@ TEST_F(CliRuns, WritePrintsTheDialogsLines) {
   EXPECT_EQ(lines.back(), path + " Closed.");
 }
 
-TEST_F(CliRuns, ReadPrintsTheDialogsLines) {
+TEST(CliRuns, ReadPrintsTheDialogsLines) {
+  const auto& [dir, path] = Scratch();
   MakeFile(path, 5 * kMiB / 2);
   const std::vector<std::string> lines =
       CleanRun({"read", path, "--passes", "2"});
@@ -138,7 +137,8 @@ TEST_F(CliRuns, ReadPrintsTheDialogsLines) {
   EXPECT_EQ(lines.back(), "ReadThread Stopping");
 }
 
-TEST_F(CliRuns, SizeGivenToWriteOverridesTheFilesLength) {
+TEST(CliRuns, SizeGivenToWriteOverridesTheFilesLength) {
+  const auto& [dir, path] = Scratch();
   MakeFile(path, kMiB / 2);  // Use Existing alone would give File Size 0
   const std::vector<std::string> lines =
       CleanRun({"write", path, "--size", "2"});
@@ -146,7 +146,8 @@ TEST_F(CliRuns, SizeGivenToWriteOverridesTheFilesLength) {
   EXPECT_EQ(FileLength(path), 2 * kMiB);
 }
 
-TEST_F(CliRuns, FailuresExitWithOneAndSayWhy) {
+TEST(CliRuns, FailuresExitWithOneAndSayWhy) {
+  const auto& [dir, path] = Scratch();
   const ChildResult write = RunCli({"write", path});
   EXPECT_EQ(write.exitCode, 1);
   EXPECT_EQ(SplitLines(write.out),
@@ -163,7 +164,8 @@ TEST_F(CliRuns, FailuresExitWithOneAndSayWhy) {
             std::string::npos);
 }
 
-TEST_F(CliArguments, BadArgumentsExitWithTwoAndTouchNoFile) {
+TEST(CliArguments, BadArgumentsExitWithTwoAndTouchNoFile) {
+  const auto& [dir, path] = Scratch();
   const std::string existing = dir.File("keep.tmp");
   const std::string& fresh = path;
   MakeFile(existing, kMiB, 'k');
@@ -203,7 +205,7 @@ TEST_F(CliArguments, BadArgumentsExitWithTwoAndTouchNoFile) {
   EXPECT_FALSE(Exists(fresh));
 }
 
-TEST_F(CliArguments, HelpAndVersion) {
+TEST(CliArguments, HelpAndVersion) {
   const ChildResult help = RunCli({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_EQ(help.out.rfind("Usage: ferrotick-cli create PATH", 0), 0u);
@@ -213,7 +215,8 @@ TEST_F(CliArguments, HelpAndVersion) {
   EXPECT_EQ(version.out, "ferrotick-cli 1.0.0.1\n");
 }
 
-TEST_F(CliJson, OneObjectPerFinishedPass) {
+TEST(CliJson, OneObjectPerFinishedPass) {
+  const auto& [dir, path] = Scratch();
   const std::string quoted = dir.File("t \"quoted\".tmp");
 
   std::vector<Json> created = CleanJsonRun({"create", quoted, "--size", "2"});
@@ -252,7 +255,8 @@ TEST_F(CliJson, OneObjectPerFinishedPass) {
   EXPECT_EQ(reads[1]["options"]["drop_cache"], true);
 }
 
-TEST_F(CliJson, ErrorsGoToStandardErrorAsJson) {
+TEST(CliJson, ErrorsGoToStandardErrorAsJson) {
+  const auto& [dir, path] = Scratch();
   const ChildResult result = RunCli({"read", path, "--json"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.out, "");

@@ -48,11 +48,11 @@ inline int CountPrefix(const std::vector<std::string>& lines,
   return count;
 }
 
-// A folder of the test's own, and a test file's path in it.
-class CliTest : public ::testing::Test {
- protected:
+// A folder of the test's own and a test file's path in it:
+//   const auto& [dir, path] = Scratch();
+struct Scratch {
   TempDir dir;
-  const std::string path = dir.File("t.tmp");
+  std::string path = dir.File("t.tmp");
 };
 
 }  // namespace ferrotick::testing
