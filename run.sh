@@ -6,7 +6,8 @@ cd "$(dirname "$0")"
 
 # GoogleTest only because configuring the tree also configures its tests.
 packages=(qt6-base-dev cmake ninja-build g++ libgl-dev fontconfig
-          fonts-dejavu-core libgtest-dev libgmock-dev)
+          fonts-dejavu-core libgtest-dev libgmock-dev
+          libcli11-dev nlohmann-json3-dev librsvg2-bin)
 tools/install_packages.sh "${packages[@]}"
 
 # The dialog's tests are built by ./test.sh; here only the program.

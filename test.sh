@@ -5,8 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
+          libcli11-dev nlohmann-json3-dev librsvg2-bin help2man
           qt6-base-dev libgl-dev fontconfig fonts-dejavu-core
-          xvfb xauth xdotool imagemagick x11-utils)
+          xvfb xauth xdotool imagemagick x11-utils
+          dpkg-dev file desktop-file-utils)
 # The loop-device tests make an ext4 image and attach it.
 packages+=(e2fsprogs mount)
 tools/install_packages.sh "${packages[@]}"

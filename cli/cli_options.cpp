@@ -1,7 +1,11 @@
 #include "cli/cli_options.h"
 
-#include <array>
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <iterator>
+#include <map>
 #include <string_view>
+#include <variant>
 
 #include "core/settings.h"
 
@@ -15,208 +19,211 @@ namespace {
 
 constexpr std::string_view kSeeHelp = " (see 'ferrotick-cli --help')";
 
+// The runs an option applies to, one bit each.
 enum Applies : unsigned { kToCreate = 1, kToWrite = 2, kToRead = 4 };
+constexpr unsigned kToEveryRun = kToCreate | kToWrite | kToRead;
 
-struct OptionInfo {
+struct CommandInfo {
   std::string_view name;
-  bool takesValue;
-  unsigned applies;
+  Command command;
+  unsigned bit;
 };
 
-constexpr std::array<OptionInfo, 10> kOptions{{
-    {"--size", true, kToCreate | kToWrite},
-    {"--buffer", true, kToCreate | kToWrite | kToRead},
-    {"--passes", true, kToWrite | kToRead},
-    {"--json", false, kToCreate | kToWrite | kToRead},
-    {"--sync", false, kToCreate | kToWrite},
-    {"--direct", false, kToCreate | kToWrite | kToRead},
-    {"--drop-cache", false, kToRead},
-    {"--no-progress", false, kToCreate | kToWrite | kToRead},
-    {"--force", false, kToCreate},
+constexpr CommandInfo kCommands[] = {
+    {"create", Command::kCreate, kToCreate},
+    {"write", Command::kWrite, kToWrite},
+    {"read", Command::kRead, kToRead},
+};
+
+// An option with a value takes an integer in [low, high]; a flag has
+// neither. `set` stores what was given.
+struct OptionInfo {
+  const char* name;
+  unsigned applies;
+  int low;
+  int high;
+  void (*set)(CliOptions&, int);
+  bool IsFlag() const { return low == 0 && high == 0; }
+};
+
+const OptionInfo kOptions[] = {
+    {"--size", kToCreate | kToWrite, kMinFileSizeMB, kMaxFileSizeMB,
+     [](CliOptions& o, int mb) { o.fileSizeMB = mb; }},
+    {"--buffer", kToEveryRun, kMinBufferKB, kMaxBufferKB,
+     [](CliOptions& o, int kb) { o.bufferKB = kb; }},
+    {"--passes", kToWrite | kToRead, kMinPasses, kMaxPasses,
+     [](CliOptions& o, int passes) { o.passes = passes; }},
+    {"--json", kToEveryRun, 0, 0, [](CliOptions& o, int) { o.json = true; }},
+    {"--sync", kToCreate | kToWrite, 0, 0,
+     [](CliOptions& o, int) { o.run.sync = true; }},
+    {"--direct", kToEveryRun, 0, 0,
+     [](CliOptions& o, int) { o.run.direct = true; }},
+    {"--drop-cache", kToRead, 0, 0,
+     [](CliOptions& o, int) { o.run.dropCache = true; }},
+    {"--no-progress", kToEveryRun, 0, 0,
+     [](CliOptions& o, int) { o.progress = false; }},
+    {"--force", kToCreate, 0, 0, [](CliOptions& o, int) { o.force = true; }},
     // Accepted for symmetry with --no-progress; progress is the default.
-    {"--progress", false, kToCreate | kToWrite | kToRead},
-}};
+    {"--progress", kToEveryRun, 0, 0,
+     [](CliOptions& o, int) { o.progress = true; }},
+};
 
-const OptionInfo* FindOption(std::string_view name) {
-  for (const OptionInfo& known : kOptions) {
-    if (known.name == name) return &known;
+// "create, write or read".
+std::string CommandList() {
+  std::string list;
+  for (const CommandInfo& info : kCommands) {
+    if (!list.empty()) list += &info == std::end(kCommands) - 1 ? " or " : ", ";
+    list += info.name;
   }
-  return nullptr;
+  return list;
 }
 
-unsigned AppliesBit(Command command) {
-  switch (command) {
-    case Command::kCreate:
-      return kToCreate;
-    case Command::kWrite:
-      return kToWrite;
-    case Command::kRead:
-      return kToRead;
-    default:
-      return 0;
+bool LooksLikeOption(std::string_view word) {
+  return word.size() > 1 && word[0] == '-';
+}
+
+// "--size" of "--size=4".
+std::string OptionName(std::string_view word) {
+  return std::string(word.substr(0, word.find('=')));
+}
+
+// CLI11 sorts the words into options, their values and operands; this says
+// which runs each option applies to, checks the values and words every
+// complaint. Returns the options or the complaint about the first fault.
+std::variant<CliOptions, std::string> Parse(
+    const std::vector<std::string>& args) {
+  const std::string seeHelp(kSeeHelp);
+  CLI::App app;
+  app.set_help_flag();  // looked for before parsing
+  app.allow_extras();   // unknown words are reported below
+  app.validate_positionals();
+  // A word that looks like an option is never the command or PATH.
+  const auto notAnOption = [](const std::string& word) {
+    return LooksLikeOption(word) ? std::string("an option") : std::string();
+  };
+  const CLI::Option* commandWord =
+      app.add_option("command")->check(notAnOption);
+  const CLI::Option* pathWord = app.add_option("path")->check(notAnOption);
+  std::map<const CLI::Option*, const OptionInfo*> infoOf;
+  for (const OptionInfo& info : kOptions) {
+    infoOf[info.IsFlag() ? app.add_flag(info.name)
+                         : app.add_option(info.name)->multi_option_policy(
+                               CLI::MultiOptionPolicy::TakeAll)] = &info;
   }
-}
 
-std::optional<Command> ParseCommand(std::string_view word) {
-  if (word == "create") return Command::kCreate;
-  if (word == "write") return Command::kWrite;
-  if (word == "read") return Command::kRead;
-  return std::nullopt;
-}
+  // CLI11 takes the words up to "--"; every word after it is an operand.
+  const auto mark = std::find(args.begin(), args.end(), "--");
+  std::vector<std::string> reversed(std::make_reverse_iterator(mark),
+                                    args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ArgumentMismatch&) {
+    // Only the last word can be an option left without its value.
+    return OptionName(*std::prev(mark)) + " needs a value" + seeHelp;
+  } catch (const CLI::ParseError& error) {
+    return error.what();
+  }
 
-// The value of `name` within [low, high], or the one-line complaint.
-std::optional<int> RangedValue(std::string_view name, std::string_view text,
-                               int low, int high, std::string& error) {
-  const std::optional<long long> value = ParseInteger(text);
-  if (value && *value >= low && *value <= high) return static_cast<int>(*value);
-  error = std::string(name) + " must be an integer between " +
-          std::to_string(low) + " and " + std::to_string(high) + ", not '" +
-          std::string(text) + "'";
-  return std::nullopt;
+  std::vector<std::string> operands = commandWord->results();
+  operands.insert(operands.end(), pathWord->results().begin(),
+                  pathWord->results().end());
+  std::vector<std::string> extras = app.remaining();
+  for (auto word = mark; word != args.end(); ++word) {
+    if (word == mark) continue;
+    (operands.size() < 2 ? operands : extras).push_back(*word);
+  }
+  const CommandInfo* command = nullptr;
+  if (!operands.empty()) {
+    for (const CommandInfo& info : kCommands) {
+      if (info.name == operands[0]) command = &info;
+    }
+    if (!command) {
+      return "unknown command '" + operands[0] + "': use " + CommandList() +
+             seeHelp;
+    }
+  }
+  // Words CLI11 could not place come before those after "--".
+  if (!app.remaining().empty() && LooksLikeOption(extras[0])) {
+    return "unknown option '" + OptionName(extras[0]) + "'" + seeHelp;
+  }
+  if (!extras.empty()) {
+    return "unexpected argument '" + extras[0] + "'" + seeHelp;
+  }
+
+  // Each option given, with its value, in the order of the command line.
+  std::vector<std::pair<const OptionInfo*, std::string>> given;
+  std::map<const CLI::Option*, std::size_t> seen;
+  for (const CLI::Option* option : app.parse_order()) {
+    const auto info = infoOf.find(option);
+    if (info == infoOf.end()) continue;  // the command or PATH
+    given.emplace_back(info->second, option->results().at(seen[option]++));
+    // CLI11 gives a bare flag the value "true".
+    if (info->second->IsFlag() && given.back().second != "true") {
+      return std::string(info->second->name) + " takes no value";
+    }
+  }
+  if (!command) return "missing command: " + CommandList() + seeHelp;
+  if (operands.size() < 2) {
+    return std::string(command->name) + " needs a PATH" + seeHelp;
+  }
+  if (operands[1].empty()) return std::string("PATH must not be empty");
+
+  CliOptions options;
+  options.command = command->command;
+  options.path = operands[1];
+  options.bufferKB = kDefaultBufferKB;
+  for (const auto& [info, text] : given) {
+    const std::string name = info->name;
+    if (!(info->applies & command->bit)) {
+      return name + " does not apply to " + std::string(command->name);
+    }
+    if (info->IsFlag()) {
+      info->set(options, 0);
+      continue;
+    }
+    const std::optional<long long> value = ParseInteger(text);
+    if (!value || *value < info->low || *value > info->high) {
+      return name + " must be an integer between " + std::to_string(info->low) +
+             " and " + std::to_string(info->high) + ", not '" + text + "'";
+    }
+    info->set(options, static_cast<int>(*value));
+  }
+  if (options.command == Command::kCreate && !options.fileSizeMB) {
+    options.fileSizeMB = kDefaultFileSizeMB;
+  }
+  return options;
 }
 
 }  // namespace
 
 const char* CommandName(Command command) {
-  switch (command) {
-    case Command::kCreate:
-      return "create";
-    case Command::kWrite:
-      return "write";
-    case Command::kRead:
-      return "read";
-    default:
-      return "";
+  for (const CommandInfo& info : kCommands) {
+    if (info.command == command) return info.name.data();
   }
+  return "";
 }
 
+// Help, version and --json hold however wrong the rest of the line is, so
+// they are looked for first.
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
   ParseOutcome outcome;
   bool json = false;
   for (const std::string& arg : args) {
     if (arg == "--") break;
-    if (arg == "--json") json = true;
-  }
-  auto fail = [&](std::string message) {
-    outcome.error = UsageError{std::move(message), json};
-    return outcome;
-  };
-  for (const std::string& arg : args) {
-    if (arg == "--") break;
-    if (arg == "--help" || arg == "-h") {
+    if (arg == "--help" || arg == "-h" || arg == "--version" || arg == "-V") {
       outcome.options = CliOptions{};
-      outcome.options->command = Command::kHelp;
+      outcome.options->command =
+          arg == "--help" || arg == "-h" ? Command::kHelp : Command::kVersion;
       return outcome;
     }
-    if (arg == "--version" || arg == "-V") {
-      outcome.options = CliOptions{};
-      outcome.options->command = Command::kVersion;
-      return outcome;
-    }
+    json = json || arg == "--json";
   }
-
-  CliOptions options;
-  options.bufferKB = kDefaultBufferKB;
-  options.json = json;
-  std::optional<Command> command;
-  std::optional<std::string> path;
-  // Options and their values are checked once the command is known.
-  struct Given {
-    const OptionInfo* info;
-    std::string value;
-  };
-  std::vector<Given> given;
-  bool onlyOperands = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (!onlyOperands && arg == "--") {
-      onlyOperands = true;
-      continue;
-    }
-    if (!onlyOperands && arg.size() > 1 && arg[0] == '-') {
-      const std::size_t equals = arg.find('=');
-      const std::string name = arg.substr(0, equals);
-      const OptionInfo* known = FindOption(name);
-      if (!known)
-        return fail("unknown option '" + name + "'" + std::string(kSeeHelp));
-      std::string value;
-      if (known->takesValue) {
-        if (equals != std::string::npos) {
-          value = arg.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-          value = args[++i];
-        } else {
-          return fail(name + " needs a value" + std::string(kSeeHelp));
-        }
-      } else if (equals != std::string::npos) {
-        return fail(name + " takes no value");
-      }
-      given.push_back(Given{known, std::move(value)});
-      continue;
-    }
-    if (!command) {
-      command = ParseCommand(arg);
-      if (!command) {
-        return fail("unknown command '" + arg + "': use create, write or read" +
-                    std::string(kSeeHelp));
-      }
-    } else if (!path) {
-      path = arg;
-    } else {
-      return fail("unexpected argument '" + arg + "'" + std::string(kSeeHelp));
-    }
+  std::variant<CliOptions, std::string> parsed = Parse(args);
+  if (auto* message = std::get_if<std::string>(&parsed)) {
+    outcome.error = UsageError{std::move(*message), json};
+  } else {
+    outcome.options = std::move(std::get<CliOptions>(parsed));
   }
-  if (!command) {
-    return fail("missing command: create, write or read" +
-                std::string(kSeeHelp));
-  }
-  options.command = *command;
-  if (!path) {
-    return fail(std::string(CommandName(*command)) + " needs a PATH" +
-                std::string(kSeeHelp));
-  }
-  if (path->empty()) return fail("PATH must not be empty");
-  options.path = *path;
-
-  std::string error;
-  for (const Given& option : given) {
-    const std::string_view name = option.info->name;
-    if (!(option.info->applies & AppliesBit(*command))) {
-      return fail(std::string(name) + " does not apply to " +
-                  CommandName(*command));
-    }
-    if (name == "--size") {
-      options.fileSizeMB = RangedValue(name, option.value, kMinFileSizeMB,
-                                       kMaxFileSizeMB, error);
-      if (!options.fileSizeMB) return fail(error);
-    } else if (name == "--buffer") {
-      const std::optional<int> kb =
-          RangedValue(name, option.value, kMinBufferKB, kMaxBufferKB, error);
-      if (!kb) return fail(error);
-      options.bufferKB = *kb;
-    } else if (name == "--passes") {
-      const std::optional<int> passes =
-          RangedValue(name, option.value, kMinPasses, kMaxPasses, error);
-      if (!passes) return fail(error);
-      options.passes = *passes;
-    } else if (name == "--sync") {
-      options.run.sync = true;
-    } else if (name == "--direct") {
-      options.run.direct = true;
-    } else if (name == "--drop-cache") {
-      options.run.dropCache = true;
-    } else if (name == "--no-progress") {
-      options.progress = false;
-    } else if (name == "--progress") {
-      options.progress = true;
-    } else if (name == "--force") {
-      options.force = true;
-    }
-  }
-  if (*command == Command::kCreate && !options.fileSizeMB) {
-    options.fileSizeMB = kDefaultFileSizeMB;
-  }
-  outcome.options = std::move(options);
   return outcome;
 }
 

@@ -116,11 +116,14 @@ ChildResult Child::Wait(std::chrono::milliseconds timeout) {
 
 std::string CliPath() { return FERROTICK_CLI_PATH; }
 
-ChildResult RunCli(const std::vector<std::string>& args) {
+Child StartCli(const std::vector<std::string>& args) {
   std::vector<std::string> argv{CliPath()};
   argv.insert(argv.end(), args.begin(), args.end());
-  Child child(argv);
-  return child.Wait();
+  return Child(argv);
+}
+
+ChildResult RunCli(const std::vector<std::string>& args) {
+  return StartCli(args).Wait();
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {

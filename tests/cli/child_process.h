@@ -56,6 +56,8 @@ class Child {
 
 // The program built beside the tests.
 std::string CliPath();
+// The program with `args`: left running, or run to its end.
+Child StartCli(const std::vector<std::string>& args);
 ChildResult RunCli(const std::vector<std::string>& args);
 std::vector<std::string> SplitLines(const std::string& text);
 

@@ -12,9 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/cli/child_process.h"
-#include "tests/cli/json_value.h"
-#include "tests/core/fake_view.h"
+#include "tests/cli/cli_support.h"
 
 namespace ferrotick::testing {
 namespace {
@@ -58,28 +56,27 @@ void ExpectClearRefusal(const ChildResult& result, const std::string& dir) {
   EXPECT_EQ(err[0], "ferrotick-cli: " + dir +
                         "/new.tmp: this filesystem refuses direct I/O "
                         "(--direct): Invalid argument");
-  const auto json = ParseJson(err[1]);
-  ASSERT_TRUE(json) << err[1];
-  EXPECT_EQ((*json)["error"].String(),
-            "this filesystem refuses direct I/O (--direct)");
-  EXPECT_EQ((*json)["run"].String(), "write");
+  std::vector<Json> json = JsonLines(err[1]);
+  ASSERT_EQ(json.size(), 1u);
+  EXPECT_EQ(json[0]["error"], "this filesystem refuses direct I/O (--direct)");
+  EXPECT_EQ(json[0]["run"], "write");
 }
 
 TEST(CliDirect, RefusedByTheFilesystem) {
+  const auto& [dir, path] = Scratch();
   // tmpfs refused O_DIRECT before Linux 6.6; ramfs still does, and a
   // user and mount namespace of our own lets us mount one without root.
   if (RefusesDirect("/dev/shm")) {
     char pattern[] = "/dev/shm/ferrotick-cli-test-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
-    Child child({"/bin/sh", "-c", kScript, CliPath(), dir});
+    const std::string shm = pattern;
+    Child child({"/bin/sh", "-c", kScript, CliPath(), shm});
     const ChildResult result = child.Wait();
     std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-    ExpectClearRefusal(result, dir);
+    std::filesystem::remove_all(shm, ignored);
+    ExpectClearRefusal(result, shm);
     return;
   }
-  TempDir dir;
   const std::string uidMap = "0 " + std::to_string(::getuid()) + " 1";
   const std::string gidMap = "0 " + std::to_string(::getgid()) + " 1";
   const std::string mountPoint = dir.path();
@@ -107,16 +104,15 @@ TEST(CliDirect, RefusedByTheFilesystem) {
 }
 
 TEST(CliDirect, RunsWhereTheFilesystemAllowsIt) {
-  TempDir dir;
+  const auto& [dir, path] = Scratch();
   if (RefusesDirect(dir.path())) GTEST_SKIP() << dir.path() << " refuses it";
-  const std::string path = dir.File("t.tmp");
   const ChildResult create =
       RunCli({"create", path, "--size", "2", "--direct", "--json"});
   ASSERT_EQ(create.exitCode, 0) << create.err;
-  const auto passes = ParseJsonLines(create.out);
-  ASSERT_TRUE(passes && passes->size() == 1u) << create.out;
-  EXPECT_TRUE((*passes)[0]["options"]["direct"].Bool());
-  EXPECT_EQ(FileLength(path), 2u * 1048576);
+  std::vector<Json> passes = JsonLines(create.out);
+  ASSERT_EQ(passes.size(), 1u);
+  EXPECT_EQ(passes[0]["options"]["direct"], true);
+  EXPECT_EQ(FileLength(path), 2 * kMiB);
   const ChildResult read = RunCli({"read", path, "--direct"});
   EXPECT_EQ(read.exitCode, 0) << read.err;
 }

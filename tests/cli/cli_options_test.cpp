@@ -62,6 +62,10 @@ TEST(CliOptions, ValuesInEitherSpellingAndAnyOrder) {
   EXPECT_TRUE(Parsed({"create", "--force", "f"}).force);
   // After "--" a leading dash is part of a path.
   EXPECT_EQ(Parsed({"create", "--", "-odd.tmp"}).path, "-odd.tmp");
+  // Given twice, the last one counts.
+  EXPECT_FALSE(Parsed({"read", "f", "--progress", "--no-progress"}).progress);
+  EXPECT_EQ(Parsed({"read", "f", "--buffer", "2", "--buffer", "4"}).bufferKB,
+            4);
 }
 
 TEST(CliOptions, BadValuesNameTheirRange) {
@@ -108,6 +112,13 @@ TEST(CliOptions, MalformedCommandLines) {
   EXPECT_EQ(ErrorOf({"write", "f", "--fast"}),
             "unknown option '--fast' (see 'ferrotick-cli --help')");
   EXPECT_EQ(ErrorOf({"write", "f", "--sync=yes"}), "--sync takes no value");
+  // A dash word before "--" is never a PATH, a number neither.
+  EXPECT_EQ(ErrorOf({"create", "-5"}),
+            "unknown option '-5' (see 'ferrotick-cli --help')");
+  EXPECT_EQ(ErrorOf({"create", "--", "a", "b"}),
+            "unexpected argument 'b' (see 'ferrotick-cli --help')");
+  EXPECT_EQ(ErrorOf({"read", "f", "--buffer", "0", "--buffer", "4"}),
+            "--buffer must be an integer between 1 and 1024, not '0'");
   // Each option belongs to the runs it makes sense for.
   EXPECT_EQ(ErrorOf({"read", "f", "--size", "4"}),
             "--size does not apply to read");

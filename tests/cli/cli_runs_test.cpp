@@ -2,7 +2,6 @@
 // for the same run, its exit statuses, and its JSON.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,14 +9,10 @@
 #include "core/init_run.h"
 #include "core/reader.h"
 #include "core/write_run.h"
-#include "tests/cli/child_process.h"
-#include "tests/cli/json_value.h"
-#include "tests/core/fake_view.h"
+#include "tests/cli/cli_support.h"
 
 namespace ferrotick::testing {
 namespace {
-
-constexpr std::uint64_t kMiB = 1048576;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -60,13 +55,19 @@ std::vector<std::string> DialogCreate(const std::string& path, int sizeMB,
   return bench.Lines();
 }
 
-std::vector<std::string> DialogWrite(const std::string& path, int bufferKB,
-                                     int passes) {
-  Bench bench;
+// Use Existing on `path`, as the dialog's user would before Write or Read.
+void UseExisting(Bench& bench, const std::string& path, int bufferKB,
+                 int passes) {
   bench.state.m_nBufferKB = bufferKB;
   bench.state.m_options.passLimit = passes;
   bench.view.answers.push_back(path);
   OnUseExisting(bench.state);
+}
+
+std::vector<std::string> DialogWrite(const std::string& path, int bufferKB,
+                                     int passes) {
+  Bench bench;
+  UseExisting(bench, path, bufferKB, passes);
   OnWrite(bench.state);
   EXPECT_TRUE(bench.WaitIdle());
   return bench.Lines();
@@ -75,38 +76,37 @@ std::vector<std::string> DialogWrite(const std::string& path, int bufferKB,
 std::vector<std::string> DialogRead(const std::string& path, int bufferKB,
                                     int passes) {
   Bench bench;
-  bench.state.m_nBufferKB = bufferKB;
-  bench.state.m_options.passLimit = passes;
-  bench.view.answers.push_back(path);
-  OnUseExisting(bench.state);
+  UseExisting(bench, path, bufferKB, passes);
   OnRead(bench.state);
-  EXPECT_TRUE(bench.DrainUntil([&] {
-    int done = 0;
-    for (const std::string& line : bench.Lines()) {
-      done += line.rfind("Read ", 0) == 0;
-    }
-    return done == passes;
-  }));
+  EXPECT_TRUE(bench.DrainUntil(
+      [&] { return CountPrefix(bench.Lines(), "Read ") == passes; }));
   OnRead(bench.state);  // the toggle stops and destroys the reader
   bench.log.Drain();
   return bench.Lines();
 }
 
-int CountPrefix(const std::vector<std::string>& lines,
-                const std::string& prefix) {
-  int count = 0;
-  for (const std::string& line : lines) count += line.rfind(prefix, 0) == 0;
-  return count;
+// A run whose output is the dialog's log lines and nothing on standard
+// error; those lines.
+std::vector<std::string> CleanRun(const std::vector<std::string>& args) {
+  const ChildResult cli = RunCli(args);
+  EXPECT_EQ(cli.exitCode, 0);
+  EXPECT_EQ(cli.err, "");
+  return SplitLines(cli.out);
+}
+
+// The same, with --json: one object per finished pass.
+std::vector<Json> CleanJsonRun(std::vector<std::string> args) {
+  args.push_back("--json");
+  const ChildResult cli = RunCli(args);
+  EXPECT_EQ(cli.exitCode, 0);
+  EXPECT_EQ(cli.err, "");
+  return JsonLines(cli.out);
 }
 
 TEST(CliRuns, CreatePrintsTheDialogsLines) {
-  TempDir dir;
-  const std::string path = dir.File("t.tmp");
-  const ChildResult cli =
-      RunCli({"create", path, "--size", "3", "--buffer", "64"});
-  EXPECT_EQ(cli.exitCode, 0);
-  EXPECT_EQ(cli.err, "");
-  const std::vector<std::string> lines = SplitLines(cli.out);
+  const auto& [dir, path] = Scratch();
+  const std::vector<std::string> lines =
+      CleanRun({"create", path, "--size", "3", "--buffer", "64"});
   EXPECT_EQ(Masked(lines), Masked(DialogCreate(path, 3, 64)));
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[1], "Initializing 3MB w/64KB bufs");
@@ -115,14 +115,10 @@ TEST(CliRuns, CreatePrintsTheDialogsLines) {
 }
 
 TEST(CliRuns, WritePrintsTheDialogsLines) {
-  TempDir dir;
-  const std::string path = dir.File("t.tmp");
+  const auto& [dir, path] = Scratch();
   MakeFile(path, 3 * kMiB);
-  const ChildResult cli =
-      RunCli({"write", path, "--passes", "2", "--buffer", "32"});
-  EXPECT_EQ(cli.exitCode, 0);
-  EXPECT_EQ(cli.err, "");
-  const std::vector<std::string> lines = SplitLines(cli.out);
+  const std::vector<std::string> lines =
+      CleanRun({"write", path, "--passes", "2", "--buffer", "32"});
   EXPECT_EQ(Masked(lines), Masked(DialogWrite(path, 32, 2)));
   // File Size came from the file's length, as Use Existing sets it.
   EXPECT_EQ(CountPrefix(lines, "Wrote 3MB: "), 2);
@@ -130,13 +126,10 @@ TEST(CliRuns, WritePrintsTheDialogsLines) {
 }
 
 TEST(CliRuns, ReadPrintsTheDialogsLines) {
-  TempDir dir;
-  const std::string path = dir.File("t.tmp");
+  const auto& [dir, path] = Scratch();
   MakeFile(path, 5 * kMiB / 2);
-  const ChildResult cli = RunCli({"read", path, "--passes", "2"});
-  EXPECT_EQ(cli.exitCode, 0);
-  EXPECT_EQ(cli.err, "");
-  const std::vector<std::string> lines = SplitLines(cli.out);
+  const std::vector<std::string> lines =
+      CleanRun({"read", path, "--passes", "2"});
   // All but Use Existing's warning of a write, which a read does not make.
   std::vector<std::string> dialog = DialogRead(path, 128, 2);
   ASSERT_EQ(dialog.at(1), "WARNING: Write will destroy this file!");
@@ -149,24 +142,22 @@ TEST(CliRuns, ReadPrintsTheDialogsLines) {
 }
 
 TEST(CliRuns, SizeGivenToWriteOverridesTheFilesLength) {
-  TempDir dir;
-  const std::string path = dir.File("t.tmp");
+  const auto& [dir, path] = Scratch();
   MakeFile(path, kMiB / 2);  // Use Existing alone would give File Size 0
-  const ChildResult cli = RunCli({"write", path, "--size", "2"});
-  EXPECT_EQ(cli.exitCode, 0);
-  EXPECT_EQ(CountPrefix(SplitLines(cli.out), "Wrote 2MB: "), 1);
+  const std::vector<std::string> lines =
+      CleanRun({"write", path, "--size", "2"});
+  EXPECT_EQ(CountPrefix(lines, "Wrote 2MB: "), 1);
   EXPECT_EQ(FileLength(path), 2 * kMiB);
 }
 
 TEST(CliRuns, FailuresExitWithOneAndSayWhy) {
-  TempDir dir;
-  const std::string missing = dir.File("missing.tmp");
-  const ChildResult write = RunCli({"write", missing});
+  const auto& [dir, path] = Scratch();
+  const ChildResult write = RunCli({"write", path});
   EXPECT_EQ(write.exitCode, 1);
   EXPECT_EQ(SplitLines(write.out),
-            std::vector<std::string>{"Couldn't open " + missing});
+            std::vector<std::string>{"Couldn't open " + path});
   EXPECT_EQ(write.err,
-            "ferrotick-cli: " + missing +
+            "ferrotick-cli: " + path +
                 ": cannot open the file: No such file or directory\n");
 
   const std::string inDirectory = dir.File("no/such/dir/t.tmp");
@@ -178,9 +169,9 @@ TEST(CliRuns, FailuresExitWithOneAndSayWhy) {
 }
 
 TEST(CliArguments, BadArgumentsExitWithTwoAndTouchNoFile) {
-  TempDir dir;
+  const auto& [dir, path] = Scratch();
   const std::string existing = dir.File("keep.tmp");
-  const std::string fresh = dir.File("new.tmp");
+  const std::string& fresh = path;
   MakeFile(existing, kMiB, 'k');
   struct Case {
     std::vector<std::string> args;
@@ -211,9 +202,9 @@ TEST(CliArguments, BadArgumentsExitWithTwoAndTouchNoFile) {
 
   const ChildResult json = RunCli({"--json", "create", fresh, "--size", "0"});
   EXPECT_EQ(json.exitCode, 2);
-  const auto error = ParseJson(json.err);
-  ASSERT_TRUE(error) << json.err;
-  EXPECT_NE((*error)["error"].String().find("between 1 and 8192"),
+  std::vector<Json> errors = JsonLines(json.err);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0]["error"].get<std::string>().find("between 1 and 8192"),
             std::string::npos);
   EXPECT_FALSE(Exists(fresh));
 }
@@ -228,71 +219,57 @@ TEST(CliArguments, HelpAndVersion) {
   EXPECT_EQ(version.out, "ferrotick-cli 1.0.0.1\n");
 }
 
-std::vector<JsonValue> ParseLines(const std::string& text) {
-  std::optional<std::vector<JsonValue>> values = ParseJsonLines(text);
-  EXPECT_TRUE(values) << "not one JSON object per line:\n" << text;
-  return values.value_or(std::vector<JsonValue>{});
-}
-
 TEST(CliJson, OneObjectPerFinishedPass) {
-  TempDir dir;
-  const std::string path = dir.File("t \"quoted\".tmp");
+  const auto& [dir, path] = Scratch();
+  const std::string quoted = dir.File("t \"quoted\".tmp");
 
-  const ChildResult create = RunCli({"create", path, "--size", "2", "--json"});
-  EXPECT_EQ(create.exitCode, 0);
-  EXPECT_EQ(create.err, "");
-  const std::vector<JsonValue> created = ParseLines(create.out);
+  std::vector<Json> created = CleanJsonRun({"create", quoted, "--size", "2"});
   ASSERT_EQ(created.size(), 1u);
-  EXPECT_EQ(created[0]["run"].String(), "create");
-  EXPECT_EQ(created[0]["pass"].Number(), 1);
-  EXPECT_EQ(created[0]["mb"].Number(), 2);
-  EXPECT_EQ(created[0]["bytes"].Number(), 2.0 * kMiB);
-  EXPECT_EQ(created[0]["buffer_kb"].Number(), 128);
-  EXPECT_EQ(created[0]["path"].String(), path);
+  EXPECT_EQ(created[0]["run"], "create");
+  EXPECT_EQ(created[0]["pass"], 1);
+  EXPECT_EQ(created[0]["mb"], 2);
+  EXPECT_EQ(created[0]["bytes"], 2 * kMiB);
+  EXPECT_EQ(created[0]["buffer_kb"], 128);
+  EXPECT_EQ(created[0]["path"], quoted);
 
-  const ChildResult write = RunCli(
-      {"write", path, "--passes", "3", "--buffer", "256", "--json", "--sync"});
-  EXPECT_EQ(write.exitCode, 0);
-  EXPECT_EQ(write.err, "");
-  const std::vector<JsonValue> written = ParseLines(write.out);
+  std::vector<Json> written = CleanJsonRun(
+      {"write", quoted, "--passes", "3", "--buffer", "256", "--sync"});
   ASSERT_EQ(written.size(), 3u);
   for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(written[i]["run"].String(), "write");
-    EXPECT_EQ(written[i]["pass"].Number(), i + 1);
-    EXPECT_EQ(written[i]["bytes"].Number(), 2.0 * kMiB);
-    EXPECT_GT(written[i]["seconds"].Number(), 0);
-    EXPECT_NEAR(written[i]["bytes_per_s"].Number(),
-                2.0 * kMiB / written[i]["seconds"].Number(),
-                written[i]["bytes_per_s"].Number() * 1e-6 + 1);
-    EXPECT_TRUE(written[i]["options"]["sync"].Bool());
-    EXPECT_FALSE(written[i]["options"]["drop_cache"].Bool());
+    Json& pass = written[i];
+    EXPECT_EQ(pass["run"], "write");
+    EXPECT_EQ(pass["pass"], i + 1);
+    EXPECT_EQ(pass["bytes"], 2 * kMiB);
+    const double seconds = pass["seconds"].get<double>();
+    const double bytesPerSecond = pass["bytes_per_s"].get<double>();
+    EXPECT_GT(seconds, 0);
+    EXPECT_NEAR(bytesPerSecond, 2.0 * kMiB / seconds,
+                bytesPerSecond * 1e-6 + 1);
+    EXPECT_EQ(pass["options"]["sync"], true);
+    EXPECT_EQ(pass["options"]["drop_cache"], false);
   }
 
-  const ChildResult read = RunCli({"read", path, "--passes", "2", "--buffer",
-                                   "1", "--json", "--drop-cache"});
-  EXPECT_EQ(read.exitCode, 0);
-  EXPECT_EQ(read.err, "");
-  const std::vector<JsonValue> reads = ParseLines(read.out);
+  std::vector<Json> reads = CleanJsonRun(
+      {"read", quoted, "--passes", "2", "--buffer", "1", "--drop-cache"});
   ASSERT_EQ(reads.size(), 2u);
-  EXPECT_EQ(reads[1]["run"].String(), "read");
-  EXPECT_EQ(reads[1]["pass"].Number(), 2);
-  EXPECT_EQ(reads[1]["bytes"].Number(), 2.0 * kMiB);
-  EXPECT_EQ(reads[1]["buffer_kb"].Number(), 1);
-  EXPECT_TRUE(reads[1]["options"]["drop_cache"].Bool());
+  EXPECT_EQ(reads[1]["run"], "read");
+  EXPECT_EQ(reads[1]["pass"], 2);
+  EXPECT_EQ(reads[1]["bytes"], 2 * kMiB);
+  EXPECT_EQ(reads[1]["buffer_kb"], 1);
+  EXPECT_EQ(reads[1]["options"]["drop_cache"], true);
 }
 
 TEST(CliJson, ErrorsGoToStandardErrorAsJson) {
-  TempDir dir;
-  const std::string missing = dir.File("missing.tmp");
-  const ChildResult result = RunCli({"read", missing, "--json"});
+  const auto& [dir, path] = Scratch();
+  const ChildResult result = RunCli({"read", path, "--json"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.out, "");
-  const std::vector<JsonValue> errors = ParseLines(result.err);
+  const std::vector<Json> errors = JsonLines(result.err);
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0]["error"].String(), "cannot open the file");
-  EXPECT_EQ(errors[0]["detail"].String(), "No such file or directory");
-  EXPECT_EQ(errors[0]["run"].String(), "read");
-  EXPECT_EQ(errors[0]["path"].String(), missing);
+  EXPECT_EQ(errors[0], Json({{"error", "cannot open the file"},
+                             {"detail", "No such file or directory"},
+                             {"run", "read"},
+                             {"path", path}}));
 }
 
 }  // namespace

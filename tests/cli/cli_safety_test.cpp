@@ -16,25 +16,15 @@
 #include <vector>
 
 #include "tests/cli/child_process.h"
-#include "tests/cli/json_value.h"
+#include "tests/cli/cli_support.h"
 #include "tests/core/fake_view.h"
 #include "tests/core/loop_device.h"
 
 namespace ferrotick::testing {
 namespace {
 
-constexpr std::uint64_t kMiB = 1048576;
-
 std::string Err(const std::string& path, const std::string& text) {
   return "ferrotick-cli: " + path + ": " + text + "\n";
-}
-
-int CountPrefix(const std::string& out, const std::string& prefix) {
-  int count = 0;
-  for (const std::string& line : SplitLines(out)) {
-    count += line.rfind(prefix, 0) == 0;
-  }
-  return count;
 }
 
 ChildResult RunCliWith(const std::vector<std::string>& args,
@@ -62,20 +52,20 @@ TEST(CliSafety, AMountedDeviceIsNeverWritten) {
   EXPECT_EQ(create.exitCode, 1);
   const auto error = ParseJson(create.err);
   ASSERT_TRUE(error) << create.err;
-  EXPECT_EQ((*error)["error"].String(), "cannot create the file");
-  EXPECT_EQ((*error)["detail"].String(),
+  EXPECT_EQ((*error)["error"].get<std::string>(), "cannot create the file");
+  EXPECT_EQ((*error)["detail"].get<std::string>(),
             "mounted or in use by another process");
   EXPECT_EQ(ReadAll(device), before) << "a byte was written";
 
   // Reading harms nothing; a read of every pass succeeds on a device too.
   const ChildResult read = RunCli({"read", device, "--buffer", "1024"});
   EXPECT_EQ(read.exitCode, 0) << read.err;
-  EXPECT_EQ(CountPrefix(read.out, "Read 16MB: "), 1) << read.out;
+  EXPECT_EQ(CountPrefix(SplitLines(read.out), "Read 16MB: "), 1) << read.out;
 
   ASSERT_TRUE(loop.Unmount());  // nothing holds it now
   const ChildResult free = RunCli({"write", device});
   EXPECT_EQ(free.exitCode, 0) << free.err;
-  EXPECT_EQ(CountPrefix(free.out, "Wrote 16MB: "), 1) << free.out;
+  EXPECT_EQ(CountPrefix(SplitLines(free.out), "Wrote 16MB: "), 1) << free.out;
 }
 
 TEST(CliSafety, CreateReplacesNothingUnlessForced) {
@@ -123,7 +113,8 @@ struct SmallDisk {
 TEST(CliSafety, AFullDiskSaysSo) {
   const ChildResult device = RunCli({"write", "/dev/full", "--size", "1"});
   EXPECT_EQ(device.exitCode, 1);
-  EXPECT_EQ(CountPrefix(device.out, "WriteThread Failed."), 1) << device.out;
+  EXPECT_EQ(CountPrefix(SplitLines(device.out), "WriteThread Failed."), 1)
+      << device.out;
   EXPECT_EQ(device.err,
             Err("/dev/full", "the run failed: No space left on device"));
 
@@ -154,8 +145,8 @@ TEST(CliSafety, AFullDiskSaysSo) {
   EXPECT_EQ(json.exitCode, 1);
   const auto error = ParseJson(json.err);
   ASSERT_TRUE(error) << json.err;
-  EXPECT_EQ((*error)["error"].String(), "the run failed");
-  EXPECT_EQ((*error)["detail"].String().rfind(
+  EXPECT_EQ((*error)["error"].get<std::string>(), "the run failed");
+  EXPECT_EQ((*error)["detail"].get<std::string>().rfind(
                 "No space left on device; the partial file (", 0),
             0u);
   EXPECT_EQ(ReadAll(other), std::string(64 * 1024, 'o'));
@@ -187,7 +178,7 @@ TEST(CliSafety, AFileInUseOrTooSmallSaysSo) {
   EXPECT_EQ(tooSmall.err, Err(small,
                               "the file is 1000 bytes, under 1 MB, so a pass "
                               "writes nothing: give --size"));
-  EXPECT_EQ(CountPrefix(tooSmall.out, "Wrote "), 0);
+  EXPECT_EQ(CountPrefix(SplitLines(tooSmall.out), "Wrote "), 0);
   EXPECT_EQ(ReadAll(small), std::string(1000, 's'));
 }
 

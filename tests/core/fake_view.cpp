@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "core/reader.h"
+#include "tests/core/thread_count.h"
 
 namespace ferrotick::testing {
 
@@ -142,14 +143,7 @@ int ThreadCount() {
     return true;
   }();
   (void)warmed;
-  int count = 0;
-  DIR* dir = ::opendir("/proc/self/task");
-  if (!dir) return -1;
-  while (dirent* entry = ::readdir(dir)) {
-    if (entry->d_name[0] != '.') ++count;
-  }
-  ::closedir(dir);
-  return count;
+  return LiveThreadCount();
 }
 
 void MakeFile(const std::string& path, std::uint64_t bytes, char fill) {

@@ -74,6 +74,7 @@ struct Bench {
 
 // Descriptors open in this process, from /proc/self/fd.
 std::vector<std::string> OpenDescriptors();
+// Threads alive; one joined is no longer counted (LiveThreadCount).
 int ThreadCount();
 // A file of `bytes` bytes made of byte `fill`.
 void MakeFile(const std::string& path, std::uint64_t bytes, char fill = 'x');

@@ -166,8 +166,13 @@ TEST(Read, AReaderPastTheWaitIsAbandonedAndTouchesNothingAfter) {
   listener.Hold();  // the first read's report stands for a stuck transfer
   OnRead(bench.state);
   listener.WaitHeld();
+  // Released only once the stop has given up on it, however late that is.
+  const CReader* reader = bench.state.m_pReader.get();
   std::thread release([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!reader->Abandoned() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     listener.Release();
   });
   OnRead(bench.state);  // waits 1000 ms, then abandons

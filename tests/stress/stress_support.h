@@ -105,8 +105,8 @@ class RunRecorder : public RunListener {
 // ThreadCount() to compare with at the end: first starts and joins one
 // thread, since a sanitizer's own helper thread starts with the first.
 int ThreadBaseline();
-// ThreadCount() once it reaches `expected`, or after 2 s: a joined thread
-// may stay listed under /proc for a moment while the kernel reaps it.
+// ThreadCount() once it reaches `expected`, or after 10 s: a thread still
+// finishing its run may need a moment on a busy machine.
 int ThreadsSettled(int expected);
 
 // A tmpfs mounted on `dir` for the life of the object; needs root.

@@ -13,18 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "tests/core/thread_count.h"
+
 namespace ferrotick::ui::test {
 
-inline int ThreadCount() {
-  int count = 0;
-  DIR* dir = ::opendir("/proc/self/task");
-  if (!dir) return -1;
-  while (dirent* entry = ::readdir(dir)) {
-    if (entry->d_name[0] != '.') ++count;
-  }
-  ::closedir(dir);
-  return count;
-}
+// Threads still alive; see LiveThreadCount.
+inline int ThreadCount() { return ferrotick::testing::LiveThreadCount(); }
 
 // Qt's global pool starts threads for work of its own when a window is
 // first shown and lets them go after 30 s idle; kept, they cannot change
@@ -33,16 +27,15 @@ inline void KeepQtPoolThreads() {
   QThreadPool::globalInstance()->setExpiryTimeout(-1);
 }
 
-// The thread count once it is `expected`, or after a short while. A thread
-// just joined can still be listed for a moment: the join returns once the
-// thread has let go of its memory, a little before the kernel drops its
-// task. The while is far shorter than any run left going would last.
+// The thread count once it is `expected`, or after 10 s. A joined thread
+// no longer counts, so this returns at once unless a thread was really
+// left going; the deadline only bounds how long a failure takes.
 inline int ThreadCountSettledTo(int expected) {
   const auto until =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+      std::chrono::steady_clock::now() + std::chrono::seconds(10);
   int count = ThreadCount();
   while (count != expected && std::chrono::steady_clock::now() < until) {
-    std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
     count = ThreadCount();
   }
   return count;

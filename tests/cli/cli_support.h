@@ -1,0 +1,58 @@
+// What the command-line tests share: a folder with a test file path, the
+// program run as a child process, and its JSON read back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/cli/child_process.h"
+#include "tests/core/fake_view.h"
+
+namespace ferrotick::testing {
+
+using Json = nlohmann::json;
+
+inline constexpr std::uint64_t kMiB = 1048576;
+
+// The one value `text` holds, or nothing when it is not exactly valid JSON
+// (valid UTF-8 included).
+inline std::optional<Json> ParseJson(const std::string& text) {
+  Json value = Json::parse(text, nullptr, false);
+  if (value.is_discarded()) return std::nullopt;
+  return value;
+}
+
+// One object per line; a test failure and nothing when a line is not one.
+inline std::vector<Json> JsonLines(const std::string& text) {
+  std::vector<Json> objects;
+  for (const std::string& line : SplitLines(text)) {
+    std::optional<Json> value = ParseJson(line);
+    if (!value || !value->is_object()) {
+      ADD_FAILURE() << "not one JSON object per line:\n" << text;
+      return {};
+    }
+    objects.push_back(std::move(*value));
+  }
+  return objects;
+}
+
+inline int CountPrefix(const std::vector<std::string>& lines,
+                       const std::string& prefix) {
+  int count = 0;
+  for (const std::string& line : lines) count += line.rfind(prefix, 0) == 0;
+  return count;
+}
+
+// A folder of the test's own and a test file's path in it:
+//   const auto& [dir, path] = Scratch();
+struct Scratch {
+  TempDir dir;
+  std::string path = dir.File("t.tmp");
+};
+
+}  // namespace ferrotick::testing
