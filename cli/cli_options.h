@@ -9,9 +9,9 @@
 
 namespace ferrotick::cli {
 
-enum class Command { kCreate, kWrite, kRead, kHelp, kVersion };
+enum class Command { kCreate, kWrite, kRead, kMeasure, kHelp, kVersion };
 
-// The run's name as typed: "create", "write" or "read".
+// The command's name as typed: "create", "write", "read" or "measure".
 const char* CommandName(Command command);
 
 inline constexpr int kMinPasses = 1;
@@ -26,6 +26,7 @@ struct CliOptions {
   bool json = false;
   bool progress = true;  // only ever shown on a terminal
   bool force = false;    // create: replace an existing PATH
+  bool quiet = false;    // measure: print only warnings and the summary
   RunOptions run;        // sync, direct, dropCache; passLimit left 0
 };
 

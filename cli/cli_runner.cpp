@@ -91,32 +91,37 @@ class WakePipe {
 // stops the run as the dialog's controls do, so its closing lines print.
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr std::size_t kStopSignalCount = std::size(kStopSignals);
+struct sigaction g_previousActions[kStopSignalCount];
 
-// Installs the stop-signal handler for the life of a run.
-class InterruptScope {
- public:
-  explicit InterruptScope(int wakeFd) {
-    g_interrupts.store(0);
-    g_wakeFd.store(wakeFd);
-    struct sigaction action {};
-    action.sa_handler = OnInterruptSignal;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < kStopSignalCount; ++i) {
-      ::sigaction(kStopSignals[i], &action, &m_previous[i]);
-    }
-  }
-  ~InterruptScope() {
-    for (std::size_t i = 0; i < kStopSignalCount; ++i) {
-      ::sigaction(kStopSignals[i], &m_previous[i], nullptr);
-    }
-    g_wakeFd.store(-1);
-  }
-  InterruptScope(const InterruptScope&) = delete;
-  InterruptScope& operator=(const InterruptScope&) = delete;
+}  // namespace
 
- private:
-  struct sigaction m_previous[kStopSignalCount] {};
-};
+// Only the outermost scope installs the handlers and clears the count;
+// inner ones only point the wake-up at their own loop.
+int StopSignalScope::s_depth = 0;
+
+StopSignalScope::StopSignalScope(int wakeFd)
+    : m_previousWakeFd(g_wakeFd.exchange(wakeFd)) {
+  if (s_depth++ > 0) return;
+  g_interrupts.store(0);
+  struct sigaction action {};
+  action.sa_handler = OnInterruptSignal;
+  sigemptyset(&action.sa_mask);
+  for (std::size_t i = 0; i < kStopSignalCount; ++i) {
+    ::sigaction(kStopSignals[i], &action, &g_previousActions[i]);
+  }
+}
+
+StopSignalScope::~StopSignalScope() {
+  g_wakeFd.store(m_previousWakeFd);
+  if (--s_depth > 0) return;
+  for (std::size_t i = 0; i < kStopSignalCount; ++i) {
+    ::sigaction(kStopSignals[i], &g_previousActions[i], nullptr);
+  }
+}
+
+int StopSignalScope::Count() { return g_interrupts.load(); }
+
+namespace {
 
 // The full path for the log and the messages. A relative path is kept as
 // given when the working directory has no name (removed, or deeper than
@@ -305,8 +310,11 @@ std::optional<Refusal> DirectRefusal(const std::string& path, bool create,
 
 class Runner {
  public:
-  explicit Runner(const CliOptions& options)
+  // A phase of a measurement keeps its passes instead of printing them as
+  // JSON, and leaves its file to the measurement.
+  explicit Runner(const CliOptions& options, bool phase = false)
       : m_options(options),
+        m_bPhase(phase),
         m_run(CommandName(options.command)),
         m_strPath(FullPath(options.path)),
         m_bShowProgress(options.progress && !options.json &&
@@ -344,14 +352,14 @@ class Runner {
         return kExitFailed;
       }
     }
-    InterruptScope interrupts(m_wake.WriteEnd());
+    StopSignalScope signals(m_wake.WriteEnd());
     if (!Start()) {
       Pump();
       Outcome();  // says why, unless Start already has
       return kExitFailed;
     }
     for (;;) {
-      const int interruptCount = g_interrupts.load();
+      const int interruptCount = StopSignalScope::Count();
       if (interruptCount >= 2 || m_bOutputBroken) {
         // A second Ctrl-C, or nobody left to read the output: end at once,
         // silently, as closing the dialog does.
@@ -373,6 +381,8 @@ class Runner {
     ClearProgress();
     return Outcome();
   }
+
+  const std::vector<PassRecord>& Passes() const { return m_passes; }
 
  private:
   static constexpr int kPollMs = 50;
@@ -494,12 +504,16 @@ class Runner {
         m_bFailed = true;
         m_strFailure = line;
       }
-      if (!m_options.json) WriteOut(line);
+      if (!m_options.json && !m_options.quiet) WriteOut(line);
     }
     for (const PassRecord& record : passes) {
       ++m_nPasses;
       if (IsCompletePass(record)) ++m_nCompletePasses;
-      if (m_options.json) WriteOut(PassJson(record, m_options.run, m_strPath));
+      if (m_bPhase) {
+        m_passes.push_back(record);
+      } else if (m_options.json) {
+        WriteOut(PassJson(record, m_options.run, m_strPath));
+      }
     }
     if (anything && !m_bOutputBroken && std::fflush(stdout) != 0) {
       OutputFailed();
@@ -548,8 +562,8 @@ class Runner {
   // A fill that did not finish leaves the file it made, part written.
   std::string PartialFileNote(bool whole) const {
     struct stat info {};
-    if (!m_bFillStarted || whole || ::stat(m_strPath.c_str(), &info) != 0 ||
-        !S_ISREG(info.st_mode)) {
+    if (m_bPhase || !m_bFillStarted || whole ||
+        ::stat(m_strPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
       return {};
     }
     return "; the partial file (" + std::to_string(info.st_size) +
@@ -619,6 +633,7 @@ class Runner {
   }
 
   const CliOptions& m_options;
+  const bool m_bPhase;
   const char* m_run;
   const std::string m_strPath;
   const bool m_bShowProgress;
@@ -628,6 +643,7 @@ class Runner {
   CliListener m_listener;
   BenchState m_state;  // last: its end joins the workers before the rest go
 
+  std::vector<PassRecord> m_passes;  // a phase's, in order
   std::size_t m_nPrinted = 0;
   std::size_t m_nHiddenLine = SIZE_MAX;  // a log line not printed
   int m_nPasses = 0;
@@ -661,6 +677,12 @@ void ReserveStandardDescriptors() {
 }
 
 }  // namespace
+
+PhaseResult RunPhase(const CliOptions& options) {
+  Runner runner(options, /*phase=*/true);
+  const int status = runner.Run();
+  return PhaseResult{status, runner.Passes()};
+}
 
 int RunCommand(const CliOptions& options) {
   // A closed standard output shows up as a failed write, not a signal.
