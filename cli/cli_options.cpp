@@ -20,8 +20,13 @@ namespace {
 constexpr std::string_view kSeeHelp = " (see 'ferrotick-cli --help')";
 
 // The runs an option applies to, one bit each.
-enum Applies : unsigned { kToCreate = 1, kToWrite = 2, kToRead = 4 };
-constexpr unsigned kToEveryRun = kToCreate | kToWrite | kToRead;
+enum Applies : unsigned {
+  kToCreate = 1,
+  kToWrite = 2,
+  kToRead = 4,
+  kToMeasure = 8
+};
+constexpr unsigned kToEveryRun = kToCreate | kToWrite | kToRead | kToMeasure;
 
 struct CommandInfo {
   std::string_view name;
@@ -33,6 +38,7 @@ constexpr CommandInfo kCommands[] = {
     {"create", Command::kCreate, kToCreate},
     {"write", Command::kWrite, kToWrite},
     {"read", Command::kRead, kToRead},
+    {"measure", Command::kMeasure, kToMeasure},
 };
 
 // An option with a value takes an integer in [low, high]; a flag has
@@ -47,11 +53,11 @@ struct OptionInfo {
 };
 
 const OptionInfo kOptions[] = {
-    {"--size", kToCreate | kToWrite, kMinFileSizeMB, kMaxFileSizeMB,
-     [](CliOptions& o, int mb) { o.fileSizeMB = mb; }},
+    {"--size", kToCreate | kToWrite | kToMeasure, kMinFileSizeMB,
+     kMaxFileSizeMB, [](CliOptions& o, int mb) { o.fileSizeMB = mb; }},
     {"--buffer", kToEveryRun, kMinBufferKB, kMaxBufferKB,
      [](CliOptions& o, int kb) { o.bufferKB = kb; }},
-    {"--passes", kToWrite | kToRead, kMinPasses, kMaxPasses,
+    {"--passes", kToWrite | kToRead | kToMeasure, kMinPasses, kMaxPasses,
      [](CliOptions& o, int passes) { o.passes = passes; }},
     {"--json", kToEveryRun, 0, 0, [](CliOptions& o, int) { o.json = true; }},
     {"--sync", kToCreate | kToWrite, 0, 0,
@@ -63,6 +69,7 @@ const OptionInfo kOptions[] = {
     {"--no-progress", kToEveryRun, 0, 0,
      [](CliOptions& o, int) { o.progress = false; }},
     {"--force", kToCreate, 0, 0, [](CliOptions& o, int) { o.force = true; }},
+    {"--quiet", kToMeasure, 0, 0, [](CliOptions& o, int) { o.quiet = true; }},
     // Accepted for symmetry with --no-progress; progress is the default.
     {"--progress", kToEveryRun, 0, 0,
      [](CliOptions& o, int) { o.progress = true; }},
@@ -172,6 +179,13 @@ std::variant<CliOptions, std::string> Parse(
   options.command = command->command;
   options.path = operands[1];
   options.bufferKB = kDefaultBufferKB;
+  if (options.command == Command::kMeasure) {
+    // A measurement of the disk rather than the cache: a file well past
+    // what a small cache holds, moved in large transfers, several passes.
+    options.fileSizeMB = kMeasureFileSizeMB;
+    options.bufferKB = kMeasureBufferKB;
+    options.passes = kMeasurePasses;
+  }
   for (const auto& [info, text] : given) {
     const std::string name = info->name;
     if (!(info->applies & command->bit)) {
@@ -228,12 +242,19 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string HelpText() {
-  return R"(Usage: ferrotick-cli create PATH [--size MB] [--buffer KB] [OPTIONS]
+  return R"(Usage: ferrotick-cli measure FOLDER [--size MB] [--buffer KB] [--passes N] [OPTIONS]
+       ferrotick-cli create PATH [--size MB] [--buffer KB] [OPTIONS]
        ferrotick-cli write PATH [--size MB] [--buffer KB] [--passes N] [OPTIONS]
        ferrotick-cli read PATH [--buffer KB] [--passes N] [OPTIONS]
 
 Measures how fast a disk writes and reads a file.
 
+  measure  the one command to measure a disk: makes a test file in FOLDER
+           (or at a new PATH), times a fill, --passes write passes and
+           --passes read passes with the data on the device and not in
+           the page cache, removes the file, and prints a summary of the
+           rates (median, min, max and spread); defaults --size 1024,
+           --buffer 1024, --passes 5
   create   make PATH and fill it with --size MB in writes of --buffer KB,
            timed as one sequential fill; an existing PATH is replaced
            only with --force
@@ -244,22 +265,25 @@ Measures how fast a disk writes and reads a file.
   --buffer KB     size of each read or write, 1 to 1024 (default 128)
   --passes N      passes to make, 1 to 1000000 (default 1)
   --json          one JSON object per finished pass on standard output
-                  instead of the log lines; errors as JSON on standard error
+                  instead of the log lines (measure: one summary object);
+                  errors as JSON on standard error
   --sync          create, write: fdatasync before each pass's clock stops,
                   so the pass includes getting the data to the device
-  --direct        bypass the page cache (O_DIRECT)
+  --direct        bypass the page cache (O_DIRECT); measure: instead of
+                  fdatasync and the cache drop
   --drop-cache    read: drop PATH from the page cache before each pass,
                   so the reads come from the device
   --no-progress   no progress display (shown only on a terminal)
   --force         create: replace an existing PATH (through a symbolic
                   link, the file it points to)
+  --quiet         measure: print only warnings and the summary
   -h, --help      show this help and exit
   -V, --version   show the version and exit
 
 The log lines are those the Ferrotick dialog shows for the same run; rates
 are MB per second. Ctrl-C (and SIGTERM or SIGHUP) stops the run as the
-dialog's stop or cancel control does; the run's closing lines still print.
-A block device that is mounted or in use is never written to.
+dialog's stop or cancel control does; the run's closing lines still print,
+and measure removes its test file however it ends. A block device that is mounted or in use is never written to.
 
 Exit status: 0 when the run made every pass it was asked for, 1 when it
 failed, was stopped early or its output could not be written, 2 for a bad

@@ -16,6 +16,9 @@ const char* CommandName(Command command);
 
 inline constexpr int kMinPasses = 1;
 inline constexpr int kMaxPasses = 1000000;
+inline constexpr int kMeasureFileSizeMB = 1024;
+inline constexpr int kMeasureBufferKB = 1024;
+inline constexpr int kMeasurePasses = 5;
 
 struct CliOptions {
   Command command = Command::kHelp;

@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "cli/json_lines.h"
+#include "cli/measure.h"
 #include "core/bench_view.h"
 #include "core/file_commands.h"
 #include "core/init_run.h"
@@ -685,8 +686,6 @@ PhaseResult RunPhase(const CliOptions& options) {
 }
 
 int RunCommand(const CliOptions& options) {
-  // A closed standard output shows up as a failed write, not a signal.
-  ::signal(SIGPIPE, SIG_IGN);
   Runner runner(options);
   return runner.Run();
 }
@@ -711,8 +710,12 @@ int CliMain(const std::vector<std::string>& args) {
       std::fputs(VersionText().c_str(), stdout);
       return kExitOk;
     default:
-      return RunCommand(options);
+      break;
   }
+  // A closed standard output shows up as a failed write, not a signal.
+  ::signal(SIGPIPE, SIG_IGN);
+  return options.command == Command::kMeasure ? RunMeasure(options)
+                                              : RunCommand(options);
 }
 
 }  // namespace ferrotick::cli

@@ -65,4 +65,35 @@ std::string ErrorJson(std::string_view message, std::string_view run,
   return Dump(error);
 }
 
+std::string MeasureJson(const MeasureReport& report) {
+  Json runs = Json::array();
+  for (const MeasuredRun& measured : report.runs) {
+    const RateSummary summary = Summarize(measured.rates);
+    Json run = {{"run", measured.run}, {"passes", summary.passes}};
+    if (summary.passes > 0) {
+      run["median_mb_per_s"] = Rounded(summary.median, 3);
+      run["min_mb_per_s"] = Rounded(summary.min, 3);
+      run["max_mb_per_s"] = Rounded(summary.max, 3);
+    }
+    run["spread"] =
+        summary.spread ? Json(Rounded(*summary.spread, 4)) : Json(nullptr);
+    Json rates = Json::array();
+    for (double rate : measured.rates) rates.push_back(Rounded(rate, 3));
+    run["mb_per_s"] = std::move(rates);
+    runs.push_back(std::move(run));
+  }
+  Json out = {{"run", "measure"},
+              {"path", report.path},
+              {"file_system", report.fileSystem},
+              {"device", report.device},
+              {"size_mb", report.sizeMB},
+              {"buffer_kb", report.bufferKB},
+              {"direct", report.direct},
+              {"complete", report.complete},
+              {"measured", report.measured},
+              {"runs", std::move(runs)},
+              {"warnings", report.warnings}};
+  return Dump(out);
+}
+
 }  // namespace ferrotick::cli

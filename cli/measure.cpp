@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/cli_runner.h"
@@ -111,34 +111,15 @@ std::vector<double> Rates(const std::vector<PassRecord>& passes) {
 
 std::string WhatWasMeasured(const CliOptions& options, const DiskFacts& facts,
                             const std::string& folder) {
-  std::string line =
-      Format("Measured a %d MB file in %d KB transfers in %s, on %s (%s): ",
-             *options.fileSizeMB, options.bufferKB, folder.c_str(),
-             facts.fileSystem.c_str(), facts.device.c_str());
-  if (options.run.direct) {
-    line += "page cache bypassed (O_DIRECT).";
-  } else {
-    line +=
-        "page cache bypassed: fill and writes timed until their data was on "
-        "the device (fdatasync), reads after dropping the file from the "
-        "cache.";
-  }
-  if (facts.inMemory) line += " The file system keeps its files in memory.";
-  return line;
-}
-
-nlohmann::json RunJson(const char* run, const std::vector<double>& rates) {
-  const RateSummary summary = Summarize(rates);
-  nlohmann::json object = {{"run", run}, {"passes", summary.passes}};
-  if (summary.passes > 0) {
-    object["median_mb_per_s"] = summary.median;
-    object["min_mb_per_s"] = summary.min;
-    object["max_mb_per_s"] = summary.max;
-  }
-  object["spread"] = summary.spread ? nlohmann::json(*summary.spread)
-                                    : nlohmann::json(nullptr);
-  object["mb_per_s"] = rates;
-  return object;
+  return Format(
+      "Measured %s on %s in %s: a file of %d MB, transfers of %d KB, page "
+      "cache bypassed (%s)%s.",
+      facts.fileSystem.c_str(), facts.device.c_str(), folder.c_str(),
+      *options.fileSizeMB, options.bufferKB,
+      options.run.direct ? "O_DIRECT"
+                         : "writes synced to the device, cache dropped "
+                           "before reads",
+      facts.inMemory ? ", but the file system keeps files in memory" : "");
 }
 
 }  // namespace
@@ -230,25 +211,20 @@ int RunMeasure(const CliOptions& options) {
   if (!anyPass) return status;
   const std::string measured = WhatWasMeasured(options, *facts, place);
   if (options.json) {
-    nlohmann::json runs = nlohmann::json::array();
+    MeasureReport report{file->Path(),
+                         facts->fileSystem,
+                         facts->device,
+                         *options.fileSizeMB,
+                         options.bufferKB,
+                         options.run.direct,
+                         status == kExitOk,
+                         measured,
+                         {},
+                         warnings};
     for (const Outcome& outcome : outcomes) {
-      runs.push_back(RunJson(outcome.run, Rates(outcome.passes)));
+      report.runs.push_back(MeasuredRun{outcome.run, Rates(outcome.passes)});
     }
-    const nlohmann::json summary = {{"run", "measure"},
-                                    {"path", file->Path()},
-                                    {"file_system", facts->fileSystem},
-                                    {"device", facts->device},
-                                    {"size_mb", *options.fileSizeMB},
-                                    {"buffer_kb", options.bufferKB},
-                                    {"direct", options.run.direct},
-                                    {"complete", status == kExitOk},
-                                    {"measured", measured},
-                                    {"runs", runs},
-                                    {"warnings", warnings}};
-    std::printf(
-        "%s\n",
-        summary.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-            .c_str());
+    std::printf("%s\n", MeasureJson(report).c_str());
   } else {
     std::vector<SummaryRow> rows;
     for (const Outcome& outcome : outcomes) {

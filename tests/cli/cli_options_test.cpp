@@ -39,6 +39,28 @@ TEST(CliOptions, DefaultsAreTheDialogs) {
   const CliOptions read = Parsed({"read", "f.tmp"});
   EXPECT_EQ(read.command, Command::kRead);
   EXPECT_EQ(read.passes, 1);
+
+  // A measurement of the disk, not the cache, unless told otherwise.
+  const CliOptions measure = Parsed({"measure", "/mnt/disk"});
+  EXPECT_EQ(measure.command, Command::kMeasure);
+  EXPECT_EQ(measure.fileSizeMB, 1024);
+  EXPECT_EQ(measure.bufferKB, 1024);
+  EXPECT_EQ(measure.passes, 5);
+  EXPECT_FALSE(measure.quiet || measure.json || measure.run.direct);
+  const CliOptions small =
+      Parsed({"measure", "d", "--size", "8", "--buffer", "64", "--passes", "2",
+              "--quiet", "--direct", "--json"});
+  EXPECT_EQ(small.fileSizeMB, 8);
+  EXPECT_EQ(small.bufferKB, 64);
+  EXPECT_EQ(small.passes, 2);
+  EXPECT_TRUE(small.quiet && small.run.direct && small.json);
+  // It picks its own ways of reaching the device.
+  EXPECT_EQ(ErrorOf({"measure", "d", "--sync"}),
+            "--sync does not apply to measure");
+  EXPECT_EQ(ErrorOf({"measure", "d", "--drop-cache"}),
+            "--drop-cache does not apply to measure");
+  EXPECT_EQ(ErrorOf({"read", "f", "--quiet"}),
+            "--quiet does not apply to read");
 }
 
 TEST(CliOptions, ValuesInEitherSpellingAndAnyOrder) {
@@ -97,11 +119,11 @@ TEST(CliOptions, BadValuesNameTheirRange) {
 
 TEST(CliOptions, MalformedCommandLines) {
   EXPECT_EQ(ErrorOf({}),
-            "missing command: create, write or read (see 'ferrotick-cli "
-            "--help')");
-  EXPECT_EQ(ErrorOf({"erase", "f"}),
-            "unknown command 'erase': use create, write or read (see "
+            "missing command: create, write, read or measure (see "
             "'ferrotick-cli --help')");
+  EXPECT_EQ(ErrorOf({"erase", "f"}),
+            "unknown command 'erase': use create, write, read or measure "
+            "(see 'ferrotick-cli --help')");
   EXPECT_EQ(ErrorOf({"create"}),
             "create needs a PATH (see 'ferrotick-cli --help')");
   EXPECT_EQ(ErrorOf({"create", ""}), "PATH must not be empty");
@@ -147,8 +169,8 @@ TEST(CliOptions, HelpAndVersionWinOverEverythingElse) {
   EXPECT_EQ(Parsed({"-h"}).command, Command::kHelp);
   EXPECT_EQ(Parsed({"--version"}).command, Command::kVersion);
   EXPECT_EQ(VersionText(), "ferrotick-cli 1.0.0.1\n");
-  EXPECT_NE(HelpText().find("Usage: ferrotick-cli create PATH"),
-            std::string::npos);
+  EXPECT_EQ(HelpText().rfind("Usage: ferrotick-cli measure FOLDER", 0), 0u);
+  EXPECT_NE(HelpText().find("ferrotick-cli create PATH"), std::string::npos);
   EXPECT_NE(HelpText().find("  --force "), std::string::npos);
 }
 

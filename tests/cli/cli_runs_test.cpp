@@ -212,7 +212,7 @@ TEST(CliArguments, BadArgumentsExitWithTwoAndTouchNoFile) {
 TEST(CliArguments, HelpAndVersion) {
   const ChildResult help = RunCli({"--help"});
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_EQ(help.out.rfind("Usage: ferrotick-cli create PATH", 0), 0u);
+  EXPECT_EQ(help.out.rfind("Usage: ferrotick-cli measure FOLDER", 0), 0u);
   EXPECT_EQ(help.err, "");
   const ChildResult version = RunCli({"--version"});
   EXPECT_EQ(version.exitCode, 0);

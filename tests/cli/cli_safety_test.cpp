@@ -27,14 +27,6 @@ std::string Err(const std::string& path, const std::string& text) {
   return "ferrotick-cli: " + path + ": " + text + "\n";
 }
 
-ChildResult RunCliWith(const std::vector<std::string>& args,
-                       const std::function<void()>& inChild) {
-  std::vector<std::string> argv{CliPath()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  Child child(argv, inChild);
-  return child.Wait();
-}
-
 TEST(CliSafety, AMountedDeviceIsNeverWritten) {
   LoopDevice loop;
   if (!loop.Missing().empty()) GTEST_SKIP() << loop.Missing();
@@ -96,19 +88,6 @@ TEST(CliSafety, CreateReplacesNothingUnlessForced) {
   ASSERT_EQ(::lstat(link.c_str(), &info), 0);
   EXPECT_TRUE(S_ISLNK(info.st_mode));
 }
-
-// A tmpfs of its own, unmounted at the end.
-struct SmallDisk {
-  explicit SmallDisk(const char* options)
-      : mounted(::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, options) == 0),
-        error(errno) {}
-  ~SmallDisk() {
-    if (mounted) ::umount2(dir.path().c_str(), MNT_DETACH);
-  }
-  TempDir dir;
-  bool mounted;
-  int error;
-};
 
 TEST(CliSafety, AFullDiskSaysSo) {
   const ChildResult device = RunCli({"write", "/dev/full", "--size", "1"});

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -53,6 +56,28 @@ inline int CountPrefix(const std::vector<std::string>& lines,
 struct Scratch {
   TempDir dir;
   std::string path = dir.File("t.tmp");
+};
+
+// The program as a child process, with `inChild` run before its exec.
+inline ChildResult RunCliWith(const std::vector<std::string>& args,
+                              const std::function<void()>& inChild) {
+  std::vector<std::string> argv{CliPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  Child child(argv, inChild);
+  return child.Wait();
+}
+
+// A tmpfs of its own, unmounted at the end.
+struct SmallDisk {
+  explicit SmallDisk(const char* options)
+      : mounted(::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, options) == 0),
+        error(errno) {}
+  ~SmallDisk() {
+    if (mounted) ::umount2(dir.path().c_str(), MNT_DETACH);
+  }
+  TempDir dir;
+  bool mounted;
+  int error;
 };
 
 }  // namespace ferrotick::testing
