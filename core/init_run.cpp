@@ -58,7 +58,8 @@ void OnCreate(BenchState& state) {
   // thread works on a handle of its own.
   auto file = std::make_shared<TestFile>(std::move(state.m_file));
   const bool started = state.m_workers.Start(
-      [&state, file] { InitThread(state, std::move(*file)); });
+      [&state, file] { InitThread(state, std::move(*file)); },
+      std::make_shared<SharedCopy>(file->Descriptor()));
   if (!started) {
     state.m_log.Append("InitThread did not start.");
     return;
@@ -75,7 +76,8 @@ int InitThread(BenchState& state, TestFile file) {
     const int bufferKB = state.m_nBufferKB.load();
     bool filled = false;
     {
-      TransferBuffer buffer(static_cast<std::size_t>(bufferKB) * 1024);
+      TransferBuffer buffer(static_cast<std::size_t>(bufferKB) * 1024,
+                            state.m_options.direct);
       if (buffer) {
         try {
           filled = Fill(state, file, buffer, bufferKB);
