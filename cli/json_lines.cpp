@@ -100,6 +100,9 @@ std::string PassJson(const PassRecord& record, const RunOptions& options,
                 static_cast<unsigned long long>(record.bytes));
   out += ",\"seconds\":" + Number("%.9f", seconds);
   out += ",\"mb_per_s\":" + Number("%.3f", record.rate);
+  // MiB from the bytes: an "MB" of a write-based run is W writes of Buffer
+  // Size KB, which is not 1 MiB when the buffer does not divide 1024 KB.
+  out += ",\"mib_per_s\":" + Number("%.3f", bytesPerSecond / kBytesPerMB);
   out += ",\"bytes_per_s\":" + Number("%.0f", bytesPerSecond);
   out += Format(",\"buffer_kb\":%d", record.bufferKB);
   out +=
