@@ -275,6 +275,7 @@ class Runner {
         return kExitFailed;
       }
     }
+    if (!m_options.json) NoteWhatAnMBIs();
     InterruptScope interrupts(m_wake.WriteEnd());
     if (!Start()) {
       Pump();
@@ -344,6 +345,22 @@ class Runner {
     }
   }
 
+  // An "MB" of a fill or rewrite is W writes of Buffer Size KB; say once
+  // what that is when it is not 1 MiB. The JSON has mib_per_s instead.
+  void NoteWhatAnMBIs() {
+    const int kb = m_options.bufferKB;
+    if (m_options.command == Command::kRead || kb <= 0 || 1024 % kb == 0) {
+      return;
+    }
+    const int writes = WritesPerMB(kb);
+    WriteErr(
+        Format("%s: note: --buffer %d does not divide 1024, so an MB in "
+               "the lines below is %d write%s of %d KB (%lld bytes), "
+               "not 1048576 bytes",
+               kProgram, kb, writes, writes == 1 ? "" : "s", kb,
+               static_cast<long long>(writes) * kb * 1024));
+  }
+
   // Use Existing on the path: it sets File Size from the file's length.
   bool UseExisting() {
     OnUseExisting(m_state);
@@ -352,9 +369,13 @@ class Runner {
                   std::strerror(m_state.m_file.LastError()));
       return false;
     }
-    struct stat info {};
-    if (::stat(m_strPath.c_str(), &info) == 0) {
-      m_nExpectedBytes = static_cast<std::uint64_t>(info.st_size);
+    // As Use Existing measures it: a block device's size, not its 0.
+    TestFile file;
+    if (file.Open(m_strPath, OpenMode::kSharedRead)) {
+      try {
+        m_nExpectedBytes = file.Length();
+      } catch (const FileError&) {
+      }
     }
     return true;
   }
