@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev locales
           qt6-base-dev libgl-dev fontconfig fonts-dejavu-core
           xvfb xauth xdotool imagemagick x11-utils)
 tools/install_packages.sh "${packages[@]}"
