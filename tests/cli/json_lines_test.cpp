@@ -65,6 +65,16 @@ TEST(JsonLines, PassObjectCarriesTheRecord) {
   EXPECT_EQ(pass["path"].String(), "/tmp/x \"y\".tmp");
 }
 
+TEST(JsonLines, MibPerSecondComesFromTheBytes) {
+  // --buffer 513: 64 "MB" of one 513 KB write each are 32.06 MiB.
+  const auto pass = ParseJson(
+      PassJson(PassRecord{"create", 1, 64, 64ull * 513 * 1024, 2.0, 32.0, 513},
+               {}, "p"));
+  ASSERT_TRUE(pass);
+  EXPECT_DOUBLE_EQ((*pass)["mb_per_s"].Number(), 32.0);
+  EXPECT_DOUBLE_EQ((*pass)["mib_per_s"].Number(), 16.031);
+}
+
 TEST(JsonLines, EmptyOrInstantPassesStayFinite) {
   // A File Size of 0 moves nothing; a pass faster than the clock has 0 s.
   const auto empty =
