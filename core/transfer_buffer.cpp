@@ -16,8 +16,11 @@ std::atomic<TransferBuffer::Allocator> g_allocator{AlignedAllocate};
 
 }  // namespace
 
-std::size_t TransferBuffer::PageOffset(std::size_t bytes) {
-  (void)bytes;
+std::size_t TransferBuffer::PageOffset(std::size_t /*bytes*/) {
+  // Measured per buffer size with bench/placement (bench/notes.md): on the
+  // processor we run on, page aligned is as fast as any offset from 1 KB to
+  // 8 KB and fastest from 16 KB up, where 16 to 48 bytes past the boundary
+  // read 7 to 13% slower. Other processors differ; measure before moving it.
   return 0;
 }
 
