@@ -43,6 +43,9 @@ void CReader::Start() {
   try {
     m_hReadThread = std::thread([this, copy] {
       const PrivateTableScope table(copy.get());
+      // The window thread may close the shared table's copy at its next
+      // reap.
+      if (copy->Detached()) m_pState->m_log.Wake();
       ReadThread(this);
       copy->Release();
     });

@@ -197,7 +197,11 @@ void TestFile::DropCache() {
 
 void TestFile::Close() {
   if (m_fd >= 0) {
-    RawClose(m_fd);  // also drops the lock, once no other copy is left
+    // Unlocked here, not at the last close: a run on a private descriptor
+    // table leaves a copy in the shared table until the window thread
+    // closes it, and the file is free as soon as the run is done with it.
+    ::flock(m_fd, LOCK_UN);
+    RawClose(m_fd);
     m_fd = -1;
   }
 }

@@ -15,6 +15,9 @@ bool Workers::Start(std::function<void()> body,
   try {
     std::thread thread([body = std::move(body), done, copy, hook = m_finished] {
       const PrivateTableScope table(copy.get());
+      // The window thread may close the shared table's copy now, well
+      // before the run's own close, which is then the file's last.
+      if (copy && copy->Detached() && hook) hook();
       body();
       if (copy) copy->Release();
       done->store(true, std::memory_order_release);

@@ -24,8 +24,9 @@ class Workers {
   Workers& operator=(const Workers&) = delete;
   ~Workers();
 
-  // Called on each worker's thread as its last act, so that the window
-  // thread hears it may reap. Set before any worker starts.
+  // Called on each worker's thread as its last act, and once it has left
+  // the shared table, so that the window thread hears it may reap. Set
+  // before any worker starts.
   void SetFinishedHook(std::function<void()> hook);
   // False when the thread could not be started. With `copy`, the thread
   // takes a private table keeping copy's descriptor before `body` runs.

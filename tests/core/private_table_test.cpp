@@ -138,6 +138,19 @@ TEST(PrivateTable, TheWindowThreadClosesTheSharedCopyOfARunningRun) {
     OnDeleteFile(bench.state);
     EXPECT_EQ(bench.Lines().back(), path + " deleted.");
 
+    // A fill never reaped while it ran: the copy is still there once it has
+    // closed the file, and the file is free for a handle that wants it alone.
+    bench.view.answers.push_back(path);
+    const std::size_t from = bench.log.Count();
+    OnCreate(bench.state);
+    ASSERT_TRUE(bench.WaitForLine(path + " Closed.", from));
+    EXPECT_TRUE(ShowsFile(OpenDescriptors(), path));
+    TestFile alone;
+    EXPECT_TRUE(alone.Open(path, OpenMode::kExport));
+    alone.Close();
+    bench.state.ReapFinished();
+    EXPECT_FALSE(ShowsFile(OpenDescriptors(), path));
+
     // A reader ended by its toggle leaves nothing behind at once.
     MakeFile(path, 2 * kMB);
     bench.state.m_strPath.Set(path);
