@@ -21,7 +21,9 @@ warm-up and is dropped; the median, minimum and maximum of the paired
 ratios A/B1, A/B2 (and A0/B1) of the other rounds are what we quote, since
 absolute rates on a shared virtual machine swing by several times from one
 minute to the next. The 1-minute load average before and after each
-configuration is recorded, to show how quiet the machine was.
+configuration is recorded, to show how quiet the machine was, and so are
+the same ratios by CPU time (bytes over the program's user and system
+seconds), which a busy machine disturbs less than wall time.
 
 With --honest the same comparison runs with our options for honest
 numbers: create and rewrite with --sync (fio: --end_fsync=1, plain loop:
@@ -34,6 +36,7 @@ Writes one JSON object per configuration to --out (one per line).
 import argparse
 import json
 import os
+import resource
 import statistics
 import subprocess
 import sys
@@ -42,8 +45,19 @@ import time
 MIB = 1048576
 
 
+# CPU seconds (user and system) of the last program run_json ran: a rate by
+# CPU time is disturbed less by other programs on a busy machine than one by
+# wall time, though it is not what any of the programs reports.
+last_cpu_seconds = None
+
+
 def run_json(cmd):
+    global last_cpu_seconds
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     out = subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    last_cpu_seconds = (after.ru_utime - before.ru_utime +
+                        after.ru_stime - before.ru_stime)
     return out
 
 
@@ -166,21 +180,28 @@ def measure(args, run, size_mb, buffer_kb, pairs):
         programs["A0"] = lambda: ours(args.baseline_cli, run, path, size_mb,
                                       buffer_kb, honest)
     rates = {name: [] for name in programs}
-    ratios = {"vs_plain": [], "vs_fio": [], "baseline_vs_plain": []}
+    ratios = {name: [] for name in ("vs_plain", "vs_fio", "baseline_vs_plain",
+                                    "vs_baseline", "cpu_vs_plain",
+                                    "cpu_vs_baseline")}
+    bytes_moved = size_mb * MIB
     for round_index, turn in rotations(list(programs), pairs + 1):
-        got = {}
+        got, cpu = {}, {}
         for name in turn:
             if run == "create":
                 remove(path)
             got[name] = programs[name]()
+            cpu[name] = bytes_moved / max(last_cpu_seconds, 1e-6)
         if round_index == 0:
             continue  # warm-up
         for name in got:
             rates[name].append(got[name])
         ratios["vs_plain"].append(got["A"] / got["B1"])
         ratios["vs_fio"].append(got["A"] / got["B2"])
+        ratios["cpu_vs_plain"].append(cpu["A"] / cpu["B1"])
         if "A0" in got:
             ratios["baseline_vs_plain"].append(got["A0"] / got["B1"])
+            ratios["vs_baseline"].append(got["A"] / got["A0"])
+            ratios["cpu_vs_baseline"].append(cpu["A"] / cpu["A0"])
     remove(path)
 
     result = {
@@ -201,8 +222,10 @@ def measure(args, run, size_mb, buffer_kb, pairs):
         "load_after": load_average(),
         "seconds": round(time.monotonic() - started, 1),
     }
-    if ratios["baseline_vs_plain"]:
-        result["baseline_vs_plain"] = spread(ratios["baseline_vs_plain"])
+    result["cpu_vs_plain"] = spread(ratios["cpu_vs_plain"])
+    for name in ("baseline_vs_plain", "vs_baseline", "cpu_vs_baseline"):
+        if ratios[name]:
+            result[name] = spread(ratios[name])
     return result
 
 
@@ -238,14 +261,20 @@ def main():
                     result = measure(args, run, size_mb, buffer_kb, pairs)
                     print(json.dumps(result), file=out, flush=True)
                     baseline = result.get("baseline_vs_plain")
-                    print("%-7s %5d MB %4d KB: vs plain %.3f [%.3f, %.3f], "
-                          "vs fio %.3f%s (plain at +%d; %.0f s, load %s)" %
+                    print("%-7s %5d MB %4d KB: vs plain %.3f [%.3f, %.3f] "
+                          "(CPU %.3f), vs fio %.3f%s (plain at +%d; %.0f s, "
+                          "load %s)" %
                           (run, size_mb, buffer_kb,
                            result["vs_plain"]["median"],
                            result["vs_plain"]["min"],
                            result["vs_plain"]["max"],
+                           result["cpu_vs_plain"]["median"],
                            result["vs_fio"]["median"],
-                           ", baseline vs plain %.3f" % baseline["median"]
+                           ", baseline vs plain %.3f, ours vs baseline %.3f "
+                           "(CPU %.3f)" %
+                           (baseline["median"],
+                            result["vs_baseline"]["median"],
+                            result["cpu_vs_baseline"]["median"])
                            if baseline else "", result["plain_offset"],
                            result["seconds"], result["load_after"]),
                           file=sys.stderr, flush=True)
