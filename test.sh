@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev locales
           libcli11-dev nlohmann-json3-dev librsvg2-bin help2man
           qt6-base-dev libgl-dev fontconfig fonts-dejavu-core
           xvfb xauth xdotool imagemagick x11-utils

@@ -1,17 +1,29 @@
 #!/usr/bin/env python3
 """Fidelity of Ferrotick's rates against the limit and against fio.
 
-For each run (create, rewrite, read), file size and buffer size, the three
-programs take turns, A B1 B2, then B1 B2 A, then B2 A B1, and so on:
+For each run (create, rewrite, read), file size and buffer size, the
+programs take turns in rounds whose order rotates (A B1 B2, B1 B2 A, ...):
 
   A   ferrotick-cli --json               (our bytes per second)
-  B1  plain_loop: the same system calls and nothing else (the limit)
+  B1  plain_loop: the same transfers in one thread and nothing else, with
+      its buffer at the page offset where it ran fastest (the limit)
   B2  fio with options that mirror our semantics (its bw_bytes)
+  A0  with --baseline-cli, an earlier ferrotick-cli, for before and after
+
+Where the buffer sits in its page changes how fast the kernel copies to
+and from it, by up to 10% at some sizes and not the same way on every
+processor. So before the rounds of a buffered configuration the plain loop
+runs at each of --offsets in a few rotating rounds, and the offset with the
+best median rate is its placement for the rounds that follow.
 
 The file is deleted right before every create run. The first round is a
-warm-up and is dropped; the medians of the paired ratios A/B1 and A/B2 of
-the other rounds are what we quote, since absolute rates on a shared
-virtual machine swing by several times from one minute to the next.
+warm-up and is dropped; the median, minimum and maximum of the paired
+ratios A/B1, A/B2 (and A0/B1) of the other rounds are what we quote, since
+absolute rates on a shared virtual machine swing by several times from one
+minute to the next. The 1-minute load average before and after each
+configuration is recorded, to show how quiet the machine was, and so are
+the same ratios by CPU time (bytes over the program's user and system
+seconds), which a busy machine disturbs less than wall time.
 
 With --honest the same comparison runs with our options for honest
 numbers: create and rewrite with --sync (fio: --end_fsync=1, plain loop:
@@ -24,6 +36,7 @@ Writes one JSON object per configuration to --out (one per line).
 import argparse
 import json
 import os
+import resource
 import statistics
 import subprocess
 import sys
@@ -32,8 +45,19 @@ import time
 MIB = 1048576
 
 
+# CPU seconds (user and system) of the last program run_json ran: a rate by
+# CPU time is disturbed less by other programs on a busy machine than one by
+# wall time, though it is not what any of the programs reports.
+last_cpu_seconds = None
+
+
 def run_json(cmd):
+    global last_cpu_seconds
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     out = subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    last_cpu_seconds = (after.ru_utime - before.ru_utime +
+                        after.ru_stime - before.ru_stime)
     return out
 
 
@@ -55,10 +79,12 @@ def ours(cli, run, path, size_mb, buffer_kb, honest):
     return passes[0]["bytes_per_s"]
 
 
-def plain(plain_loop, run, path, size_mb, buffer_kb, honest=False):
+def plain(plain_loop, run, path, size_mb, buffer_kb, honest=False, offset=0):
     cmd = [plain_loop, run, path, str(size_mb), str(buffer_kb)]
     if honest:
         cmd.append(honest_option(run))
+    if offset:
+        cmd += ["--offset", str(offset)]
     result = json.loads(run_json(cmd))
     assert result["bytes"] == size_mb * MIB, result
     return result["bytes_per_s"]
@@ -95,56 +121,112 @@ def remove(path):
         pass
 
 
+def load_average():
+    try:
+        with open("/proc/loadavg") as f:
+            return float(f.read().split()[0])
+    except OSError:
+        return None
+
+
+def spread(values):
+    return {
+        "median": round(statistics.median(values), 3),
+        "min": round(min(values), 3),
+        "max": round(max(values), 3),
+    }
+
+
+def rotations(names, rounds):
+    for round_index in range(rounds):
+        k = round_index % len(names)
+        yield round_index, names[k:] + names[:k]
+
+
+def calibrate(args, run, path, size_mb, buffer_kb):
+    """The plain loop's fastest page offset, and each offset's median MiB/s."""
+    offsets = [int(o) for o in args.offsets.split(",")]
+    if len(offsets) == 1:
+        return offsets[0], {}
+    rates = {offset: [] for offset in offsets}
+    for _, turn in rotations(offsets, args.calibrate_rounds):
+        for offset in turn:
+            if run == "create":
+                remove(path)
+            rates[offset].append(
+                plain(args.plain, run, path, size_mb, buffer_kb, args.honest,
+                      offset))
+    medians = {o: statistics.median(v) for o, v in rates.items()}
+    best = max(medians, key=medians.get)
+    return best, {str(o): round(m / MIB, 1) for o, m in medians.items()}
+
+
 def measure(args, run, size_mb, buffer_kb, pairs):
     path = os.path.join(args.dir, "fidelity.tmp")
     honest = args.honest
-    programs = {
-        "A": lambda: ours(args.cli, run, path, size_mb, buffer_kb, honest),
-        "B1": lambda: plain(args.plain, run, path, size_mb, buffer_kb, honest),
-        "B2": lambda: fio(run, path, size_mb, buffer_kb, honest),
-    }
+    load_before = load_average()
+    started = time.monotonic()
     if run != "create":
         remove(path)
         plain(args.plain, "create", path, size_mb, 1024)
-    order = ["A", "B1", "B2"]
-    ratios = {"B1": [], "B2": []}
-    rates = {"A": [], "B1": [], "B2": []}
-    started = time.monotonic()
-    for round_index in range(pairs + 1):
-        turn = order[round_index % 3:] + order[:round_index % 3]
-        got = {}
+    offset, calibration = calibrate(args, run, path, size_mb, buffer_kb)
+    programs = {
+        "A": lambda: ours(args.cli, run, path, size_mb, buffer_kb, honest),
+        "B1": lambda: plain(args.plain, run, path, size_mb, buffer_kb, honest,
+                            offset),
+        "B2": lambda: fio(run, path, size_mb, buffer_kb, honest),
+    }
+    if args.baseline_cli:
+        programs["A0"] = lambda: ours(args.baseline_cli, run, path, size_mb,
+                                      buffer_kb, honest)
+    rates = {name: [] for name in programs}
+    ratios = {name: [] for name in ("vs_plain", "vs_fio", "baseline_vs_plain",
+                                    "vs_baseline", "cpu_vs_plain",
+                                    "cpu_vs_baseline")}
+    bytes_moved = size_mb * MIB
+    for round_index, turn in rotations(list(programs), pairs + 1):
+        got, cpu = {}, {}
         for name in turn:
             if run == "create":
                 remove(path)
             got[name] = programs[name]()
+            cpu[name] = bytes_moved / max(last_cpu_seconds, 1e-6)
         if round_index == 0:
             continue  # warm-up
         for name in got:
             rates[name].append(got[name])
-        ratios["B1"].append(got["A"] / got["B1"])
-        ratios["B2"].append(got["A"] / got["B2"])
+        ratios["vs_plain"].append(got["A"] / got["B1"])
+        ratios["vs_fio"].append(got["A"] / got["B2"])
+        ratios["cpu_vs_plain"].append(cpu["A"] / cpu["B1"])
+        if "A0" in got:
+            ratios["baseline_vs_plain"].append(got["A0"] / got["B1"])
+            ratios["vs_baseline"].append(got["A"] / got["A0"])
+            ratios["cpu_vs_baseline"].append(cpu["A"] / cpu["A0"])
     remove(path)
 
-    def quartiles(values):
-        q = statistics.quantiles(values, n=4) if len(values) > 1 else values * 3
-        return [round(q[0], 3), round(q[2], 3)]
-
-    return {
+    result = {
         "run": run,
         "options": honest_option(run) if honest else "",
         "size_mb": size_mb,
         "buffer_kb": buffer_kb,
         "pairs": pairs,
-        "vs_plain": round(statistics.median(ratios["B1"]), 3),
-        "vs_plain_iqr": quartiles(ratios["B1"]),
-        "vs_fio": round(statistics.median(ratios["B2"]), 3),
-        "vs_fio_iqr": quartiles(ratios["B2"]),
+        "plain_offset": offset,
+        "plain_offsets_mib_per_s": calibration,
+        "vs_plain": spread(ratios["vs_plain"]),
+        "vs_fio": spread(ratios["vs_fio"]),
         "median_mib_per_s": {
             name: round(statistics.median(values) / MIB, 1)
             for name, values in rates.items()
         },
+        "load_before": load_before,
+        "load_after": load_average(),
         "seconds": round(time.monotonic() - started, 1),
     }
+    result["cpu_vs_plain"] = spread(ratios["cpu_vs_plain"])
+    for name in ("baseline_vs_plain", "vs_baseline", "cpu_vs_baseline"):
+        if ratios[name]:
+            result[name] = spread(ratios[name])
+    return result
 
 
 def main():
@@ -161,6 +243,11 @@ def main():
                         help="--sync for writes, --drop-cache for reads")
     parser.add_argument("--pairs-1g", type=int, default=None,
                         help="pairs for files of 1024 MB or more")
+    parser.add_argument("--offsets", default="0,16,64,128",
+                        help="page offsets the plain loop's buffer tries")
+    parser.add_argument("--calibrate-rounds", type=int, default=3)
+    parser.add_argument("--baseline-cli",
+                        help="an earlier ferrotick-cli to measure as well")
     args = parser.parse_args()
 
     os.makedirs(args.dir, exist_ok=True)
@@ -173,10 +260,23 @@ def main():
                 for buffer_kb in [int(b) for b in args.buffers.split(",")]:
                     result = measure(args, run, size_mb, buffer_kb, pairs)
                     print(json.dumps(result), file=out, flush=True)
-                    print("%-7s %5d MB %4d KB: vs plain %.3f, vs fio %.3f "
-                          "(%.0f s)" % (run, size_mb, buffer_kb,
-                                        result["vs_plain"], result["vs_fio"],
-                                        result["seconds"]),
+                    baseline = result.get("baseline_vs_plain")
+                    print("%-7s %5d MB %4d KB: vs plain %.3f [%.3f, %.3f] "
+                          "(CPU %.3f), vs fio %.3f%s (plain at +%d; %.0f s, "
+                          "load %s)" %
+                          (run, size_mb, buffer_kb,
+                           result["vs_plain"]["median"],
+                           result["vs_plain"]["min"],
+                           result["vs_plain"]["max"],
+                           result["cpu_vs_plain"]["median"],
+                           result["vs_fio"]["median"],
+                           ", baseline vs plain %.3f, ours vs baseline %.3f "
+                           "(CPU %.3f)" %
+                           (baseline["median"],
+                            result["vs_baseline"]["median"],
+                            result["cpu_vs_baseline"]["median"])
+                           if baseline else "", result["plain_offset"],
+                           result["seconds"], result["load_after"]),
                           file=sys.stderr, flush=True)
 
 

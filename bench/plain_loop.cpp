@@ -1,10 +1,14 @@
-// The limit for our workload: the same system calls as a Ferrotick pass
-// (open, lock, seek, the timed writes or reads, close) and nothing else.
+// The limit for our workload: the transfers of a Ferrotick pass (open,
+// lock, seek, the timed writes or reads, close) in one thread and nothing
+// else, with the buffer where the caller puts it.
 //
 //   plain_loop create|rewrite|read PATH SIZE_MB BUFFER_KB
-//              [--sync] [--direct] [--drop-cache]
+//              [--sync] [--direct] [--drop-cache] [--offset BYTES]
 //
-// Prints one JSON line: {"run":...,"bytes":...,"seconds":...,"bytes_per_s":...}
+// --offset puts the buffer that many bytes past a page boundary (default
+// 0); bench/fidelity.py tries several and takes the fastest as the limit.
+// Prints one JSON line:
+// {"run":...,"bytes":...,"seconds":...,"bytes_per_s":...,"offset":...}
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -32,7 +36,8 @@ std::int64_t Now() {
 }
 
 // As the test-file handle opens: non-blocking open, then blocking again,
-// then a lock without waiting; create truncates once the lock is held.
+// then a lock without waiting; create truncates, once the lock is held, a
+// file that is not empty.
 int OpenLike(const char* path, int access, bool exclusive, bool direct) {
   int flags = access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   if (direct) flags |= O_DIRECT;
@@ -46,7 +51,10 @@ int OpenLike(const char* path, int access, bool exclusive, bool direct) {
   if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
     Die("flock");
   }
-  if (exclusive && ::ftruncate(fd, 0) != 0) Die("ftruncate");
+  if (exclusive) {
+    if (::fstat(fd, &info) != 0) Die("fstat");
+    if (info.st_size != 0 && ::ftruncate(fd, 0) != 0) Die("ftruncate");
+  }
   return fd;
 }
 
@@ -56,7 +64,8 @@ int main(int argc, char** argv) {
   if (argc < 5) {
     std::fprintf(stderr,
                  "usage: plain_loop create|rewrite|read PATH SIZE_MB "
-                 "BUFFER_KB [--sync] [--direct] [--drop-cache]\n");
+                 "BUFFER_KB [--sync] [--direct] [--drop-cache] "
+                 "[--offset BYTES]\n");
     return 2;
   }
   const std::string run = argv[1];
@@ -64,18 +73,24 @@ int main(int argc, char** argv) {
   const long sizeMB = std::atol(argv[3]);
   const long bufferKB = std::atol(argv[4]);
   bool sync = false, direct = false, dropCache = false;
+  long offset = 0;
   for (int i = 5; i < argc; ++i) {
     const std::string option = argv[i];
     sync = sync || option == "--sync";
     direct = direct || option == "--direct";
     dropCache = dropCache || option == "--drop-cache";
+    if (option == "--offset" && i + 1 < argc) offset = std::atol(argv[++i]);
   }
-  if (bufferKB < 1 || bufferKB > 1024 || sizeMB < 0) return 2;
+  if (bufferKB < 1 || bufferKB > 1024 || sizeMB < 0 || offset < 0 ||
+      offset >= 4096) {
+    return 2;
+  }
   const std::size_t size = static_cast<std::size_t>(bufferKB) * 1024;
-  char* buffer =
-      static_cast<char*>(std::aligned_alloc(4096, (size + 4095) / 4096 * 4096));
-  if (!buffer) Die("aligned_alloc");
-  std::memset(buffer, 0, size);
+  const std::size_t rounded = (offset + size + 4095) / 4096 * 4096;
+  char* block = static_cast<char*>(std::aligned_alloc(4096, rounded));
+  if (!block) Die("aligned_alloc");
+  std::memset(block, 0, rounded);
+  char* const buffer = block + offset;
   const long writesPerMB = 1024 / bufferKB;
 
   std::uint64_t bytes = 0;
@@ -131,11 +146,12 @@ int main(int argc, char** argv) {
   } else {
     return 2;
   }
-  std::free(buffer);
+  std::free(block);
   const double seconds = static_cast<double>(end - start) * 1e-9;
   std::printf(
-      "{\"run\":\"%s\",\"bytes\":%llu,\"seconds\":%.9f,\"bytes_per_s\":%.0f}\n",
+      "{\"run\":\"%s\",\"bytes\":%llu,\"seconds\":%.9f,\"bytes_per_s\":%.0f,"
+      "\"offset\":%ld}\n",
       run.c_str(), static_cast<unsigned long long>(bytes), seconds,
-      seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0);
+      seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0, offset);
   return 0;
 }

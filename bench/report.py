@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes bench/RESULTS.md from the JSON lines the benchmarks left in a
-results folder: fidelity.jsonl, honest.jsonl, flood.jsonl, dialog.jsonl."""
+results folder: fidelity.jsonl, honest.jsonl, placement.jsonl, flood.jsonl,
+dialog.jsonl."""
 
 import argparse
 import datetime
@@ -38,22 +39,47 @@ def machine(disk_dir):
             (platform.release(), cpus, memory, fs, shell("fio --version")))
 
 
+def ratio_cell(spread):
+    return "%.3f [%.3f, %.3f]" % (spread["median"], spread["min"],
+                                  spread["max"])
+
+
 def fidelity_table(rows, lines):
+    baseline = any("baseline_vs_plain" in r for r in rows)
+    extra = ("before / plain loop | ours / before | " if baseline else "")
     lines.append("| run | file | buffer | pairs | ours / plain loop "
-                 "(median [IQR]) | >= 0.97 | ours / fio (median [IQR]) "
-                 "| >= 1.00 | context: median MiB/s ours, plain, fio |")
-    lines.append("|---|---|---|---|---|---|---|---|---|")
+                 "(median [min, max]) | >= 0.97 | ours / fio (median "
+                 "[min, max]) | >= 1.00 | %sours / plain loop by CPU time | "
+                 "plain loop's offset | median MiB/s ours, plain, fio | "
+                 "load |" % extra)
+    lines.append("|---|---|---|---|---|---|---|---|%s---|---|---|---|" %
+                 ("---|---|" if baseline else ""))
     for r in rows:
         run = r["run"] + (" " + r["options"] if r.get("options") else "")
         rates = r["median_mib_per_s"]
+        before = ""
+        if baseline:
+            before = "".join(
+                (ratio_cell(r[key]) if key in r else "-") + " | "
+                for key in ("baseline_vs_plain", "vs_baseline"))
+        loads = [x for x in (r.get("load_before"), r.get("load_after"))
+                 if x is not None]
         lines.append(
-            "| %s | %d MB | %d KB | %d | %.3f [%.3f, %.3f] | %s | "
-            "%.3f [%.3f, %.3f] | %s | %.0f, %.0f, %.0f |" %
-            (run, r["size_mb"], r["buffer_kb"], r["pairs"], r["vs_plain"],
-             r["vs_plain_iqr"][0], r["vs_plain_iqr"][1],
-             mark(r["vs_plain"] >= 0.97), r["vs_fio"], r["vs_fio_iqr"][0],
-             r["vs_fio_iqr"][1], mark(r["vs_fio"] >= 1.0), rates["A"],
-             rates["B1"], rates["B2"]))
+            "| %s | %d MB | %d KB | %d | %s | %s | %s | %s | %s%s | +%d | "
+            "%.0f, %.0f, %.0f | %s |" %
+            (run, r["size_mb"], r["buffer_kb"], r["pairs"],
+             ratio_cell(r["vs_plain"]), mark(r["vs_plain"]["median"] >= 0.97),
+             ratio_cell(r["vs_fio"]), mark(r["vs_fio"]["median"] >= 1.0),
+             before, ratio_cell(r["cpu_vs_plain"]), r["plain_offset"],
+             rates["A"], rates["B1"], rates["B2"],
+             "-".join("%.1f" % x for x in loads) or "?"))
+
+
+def max_load(*tables):
+    loads = [x for rows in tables for r in rows
+             for x in (r.get("load_before"), r.get("load_after"))
+             if x is not None]
+    return max(loads) if loads else None
 
 
 def main():
@@ -96,18 +122,30 @@ def main():
         "",
         "## 1. Fidelity against the limit and against fio",
         "",
-        "Rounds interleave the three programs, rotating their order (A B1 B2, "
+        "Rounds interleave the programs, rotating their order (A B1 B2, "
         "B1 B2 A, B2 A B1, ...); the first round is a warm-up and is dropped; "
         "the file is deleted right before every create run. Rewrite and read "
         "work on a file made once before their rounds, so reads come from "
-        "the page cache, as they do in the dialog with default options.",
+        "the page cache, as they do in the dialog with default options. "
+        "Each cell is the median of the paired ratios with their minimum and "
+        "maximum; \"load\" is the 1-minute load average before and after "
+        "the cell's rounds (2 vCPUs: above 2 the machine was busy). \"By "
+        "CPU time\" divides the bytes by each program's user and system "
+        "seconds instead of its own clock: not what any program reports, "
+        "and it counts each program's start-up, which weighs on a pass of a "
+        "few tens of milliseconds, but it is disturbed less by other "
+        "programs on a busy machine.",
         "",
         "- A, ours: `ferrotick-cli create|write|read PATH --size MB --buffer "
         "KB --json` (write: one pass; read: one pass), its `bytes_per_s`.",
-        "- B1, the limit: `bench/plain_loop create|rewrite|read PATH MB KB`, "
-        "the same system calls (open, fstat, fcntl, flock, ftruncate or "
-        "lseek, the timed writes or reads, close) and nothing else, timed "
-        "over the same span.",
+        "- B1, the limit: `bench/plain_loop create|rewrite|read PATH MB KB "
+        "--offset N`, the same transfers (open, fstat, fcntl, flock, "
+        "ftruncate of a file that is not empty or lseek, the timed writes or "
+        "reads with `write`/`read`, close) in a single-threaded process and "
+        "nothing else, timed over the same span. Its buffer sits N bytes "
+        "past a page boundary, N being the fastest of `--offsets` in three "
+        "rotating calibration rounds before the cell (\"plain loop's "
+        "offset\").",
         "- B2, fio: `fio --name=ferrotick --filename=PATH --ioengine=sync "
         "--bs=KBk --size=BYTES --rw=write --create_on_open=1 "
         "--fallocate=none --fadvise_hint=0 --invalidate=0 --end_fsync=0` "
@@ -115,6 +153,21 @@ def main():
         "`bw_bytes`.",
         "",
     ]
+    if any("baseline_vs_plain" in r for r in fidelity + honest):
+        lines += [
+            "- before: the same rounds also ran an earlier `ferrotick-cli` "
+            "(`--baseline-cli`); its ratio to the same plain loop, and ours "
+            "to it.",
+            "",
+        ]
+    busiest = max_load(fidelity, honest)
+    if busiest is not None and busiest > 2:
+        lines += [
+            "The machine was busy while these rounds ran (load average up to "
+            "%.1f on 2 vCPUs): the ratios are noisier than on a quiet "
+            "machine." % busiest,
+            "",
+        ]
     if fidelity:
         fidelity_table(fidelity, lines)
         sizes = sorted({(r["size_mb"], r["pairs"]) for r in fidelity})
@@ -137,6 +190,35 @@ def main():
         fidelity_table(honest, lines)
     else:
         lines.append("Not run.")
+
+    placement = load(args.results, "placement.jsonl")
+    if placement:
+        offsets = [o["offset"] for o in placement[0]["offsets"]]
+        lines += [
+            "",
+            "### Where the buffer sits",
+            "",
+            "`bench/placement`: cached reads and in-place rewrites of a "
+            "128 MB file, the buffer at each page offset in rotating rounds, "
+            "timed by the thread's CPU time. Each cell is the median ratio of "
+            "the offset's rate to offset 0's (above 1: faster); \"best\" is "
+            "the fastest offset where it beats offset 0 by 3% or more, else "
+            "+0. Buffered runs place their buffer by "
+            "`TransferBuffer::PageOffset`, direct I/O at offset 0.",
+            "",
+            "| run | buffer | rounds | " +
+            " | ".join("+%d" % o for o in offsets[1:]) + " | best |",
+            "|---|---|---|" + "---|" * len(offsets),
+        ]
+        for r in placement:
+            cells = r["offsets"]
+            best = max(cells, key=lambda c: c["ratio"])
+            if best["ratio"] < 1.03:
+                best = cells[0]
+            lines.append("| %s | %d KB | %d | %s | +%d |" % (
+                r["run"], r["buffer_kb"], r["rounds"],
+                " | ".join("%.3f" % c["ratio"] for c in cells[1:]),
+                best["offset"]))
 
     lines += ["", "## 2. The log under a flood", ""]
     lines.append("| measure | result | target | met |")

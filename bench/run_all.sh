@@ -4,7 +4,9 @@
 # Usage: bench/run_all.sh [--quick] [FOLDER]
 #   FOLDER  a folder on the disk to measure (default: a new one under
 #           $TMPDIR or /tmp); needs about 1.1 GB free
-#   --quick 256 MB files only, 3 pairs: a few minutes instead of ~20
+#   --quick 256 MB files only, 3 pairs: a few minutes instead of ~1 hour
+# FERROTICK_BENCH_BASELINE_CLI=PATH measures an earlier ferrotick-cli in the
+# same rounds, for before and after.
 set -euo pipefail
 
 quick=0
@@ -37,19 +39,27 @@ rm -f "$results"/*.jsonl
 git -C "$root" rev-parse --short HEAD >"$results/commit" 2>/dev/null || true
 cli=$build/ferrotick/ferrotick-cli
 
+baseline=()
+if [ -n "${FERROTICK_BENCH_BASELINE_CLI:-}" ]; then
+  baseline=(--baseline-cli "$FERROTICK_BENCH_BASELINE_CLI")
+fi
+fidelity() {
+  python3 "$here/fidelity.py" --cli "$cli" --plain "$build/plain_loop" \
+    --dir "$disk" "${baseline[@]}" "$@"
+}
+
 if [ $quick = 1 ]; then
-  python3 "$here/fidelity.py" --cli "$cli" --plain "$build/plain_loop" \
-    --dir "$disk" --out "$results/fidelity.jsonl" --sizes 256 --pairs 3
-  python3 "$here/fidelity.py" --cli "$cli" --plain "$build/plain_loop" \
-    --dir "$disk" --out "$results/honest.jsonl" --honest --sizes 256 \
+  fidelity --out "$results/fidelity.jsonl" --sizes 256 --pairs 3
+  fidelity --out "$results/honest.jsonl" --honest --sizes 256 \
     --buffers 128 --pairs 3
 else
-  python3 "$here/fidelity.py" --cli "$cli" --plain "$build/plain_loop" \
-    --dir "$disk" --out "$results/fidelity.jsonl" --sizes 256,1024 \
-    --pairs 9 --pairs-1g 5
-  python3 "$here/fidelity.py" --cli "$cli" --plain "$build/plain_loop" \
-    --dir "$disk" --out "$results/honest.jsonl" --honest --sizes 256 \
-    --buffers 128 --pairs 5
+  # Where a buffer copies fastest, per buffer size (thread CPU time, which
+  # other programs on the machine disturb less than wall time).
+  "$build/placement" "$disk/placement.tmp" --clock cpu --rounds 9 \
+    | tee "$results/placement.jsonl"
+  fidelity --out "$results/fidelity.jsonl" --sizes 256,1024 --pairs 9
+  fidelity --out "$results/honest.jsonl" --honest --sizes 256 \
+    --buffers 128 --pairs 9
 fi
 
 "$build/flood_bench" --lines 2000000 --repeats 5 | tee "$results/flood.jsonl"

@@ -146,16 +146,6 @@ std::string Reason(int error) {
   return std::strerror(error);
 }
 
-// The length of a file or block device; 0 when it cannot be told.
-std::uint64_t LengthOf(const std::string& path) {
-  const int fd =
-      ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return 0;
-  const off_t end = ::lseek(fd, 0, SEEK_END);
-  ::close(fd);
-  return end > 0 ? static_cast<std::uint64_t>(end) : 0;
-}
-
 // The chooser of a command line: the path was given up front.
 class CliView : public BenchView {
  public:
@@ -353,6 +343,7 @@ class Runner {
         return kExitFailed;
       }
     }
+    if (!m_options.json) NoteWhatAnMBIs();
     StopSignalScope signals(m_wake.WriteEnd());
     if (!Start()) {
       Pump();
@@ -436,6 +427,22 @@ class Runner {
     }
   }
 
+  // An "MB" of a fill or rewrite is W writes of Buffer Size KB; say once
+  // what that is when it is not 1 MiB. The JSON has mib_per_s instead.
+  void NoteWhatAnMBIs() {
+    const int kb = m_options.bufferKB;
+    if (m_options.command == Command::kRead || kb <= 0 || 1024 % kb == 0) {
+      return;
+    }
+    const int writes = WritesPerMB(kb);
+    WriteErr(
+        Format("%s: note: --buffer %d does not divide 1024, so an MB in "
+               "the lines below is %d write%s of %d KB (%lld bytes), "
+               "not 1048576 bytes",
+               kProgram, kb, writes, writes == 1 ? "" : "s", kb,
+               static_cast<long long>(writes) * kb * 1024));
+  }
+
   // Use Existing on the path: it sets File Size from the file's length.
   bool UseExisting() {
     OnUseExisting(m_state);
@@ -445,7 +452,14 @@ class Runner {
     }
     // A read writes nothing: the dialog's warning is not repeated.
     if (m_options.command == Command::kRead) m_nHiddenLine = m_log.Count() - 1;
-    m_nExpectedBytes = LengthOf(m_strPath);
+    // As Use Existing measures it: a block device's size, not its 0.
+    TestFile file;
+    if (file.Open(m_strPath, OpenMode::kSharedRead)) {
+      try {
+        m_nExpectedBytes = file.Length();
+      } catch (const FileError&) {
+      }
+    }
     return true;
   }
 

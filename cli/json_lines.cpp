@@ -46,6 +46,9 @@ std::string PassJson(const PassRecord& record, const RunOptions& options,
   pass["bytes"] = record.bytes;
   pass["seconds"] = Rounded(seconds, 9);
   pass["mb_per_s"] = Rounded(record.rate, 3);
+  // MiB from the bytes: an "MB" of a write-based run is W writes of Buffer
+  // Size KB, which is not 1 MiB when the buffer does not divide 1024 KB.
+  pass["mib_per_s"] = Rounded(bytesPerSecond / kBytesPerMB, 3);
   pass["bytes_per_s"] = static_cast<std::uint64_t>(Rounded(bytesPerSecond, 0));
   pass["buffer_kb"] = record.bufferKB;
   pass["options"] = {{"sync", options.sync},

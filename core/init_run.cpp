@@ -1,6 +1,7 @@
 #include "core/init_run.h"
 
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "core/timed_writes.h"
@@ -23,20 +24,20 @@ const ChoosePathRequest& CreateRequest() {
   return request;
 }
 
-// The timed fill. False when cancelled; throws FileError on a failed write.
-bool Fill(BenchState& state, TestFile& file, TransferBuffer& buffer,
-          int bufferKB) {
+// The timed fill; returns its seconds, or nothing when cancelled. Throws
+// FileError on a failed write.
+std::optional<double> Fill(BenchState& state, TestFile& file,
+                           TransferBuffer& buffer, int bufferKB) {
   TimedWrites writes(state, file, buffer, bufferKB, "create");
   writes.Start();
   int i = 0;
   for (; i < state.m_nFileSizeMB.load(); ++i) {
     writes.WriteMB(i);
     // Tested after every MB, before the progress step.
-    if (state.m_bCancelInit.load()) return false;
+    if (state.m_bCancelInit.load()) return std::nullopt;
     if (IsWriteProgressPoint(i)) writes.Progress(i, InitProgressLine);
   }
-  writes.Finish(state.m_nFileSizeMB.load(), i, 1);
-  return true;
+  return writes.Finish(state.m_nFileSizeMB.load(), i, 1);
 }
 
 }  // namespace
@@ -58,7 +59,8 @@ void OnCreate(BenchState& state) {
   // thread works on a handle of its own.
   auto file = std::make_shared<TestFile>(std::move(state.m_file));
   const bool started = state.m_workers.Start(
-      [&state, file] { InitThread(state, std::move(*file)); });
+      [&state, file] { InitThread(state, std::move(*file)); },
+      std::make_shared<SharedCopy>(file->Descriptor()));
   if (!started) {
     state.m_log.Append("InitThread did not start.");
     return;
@@ -73,14 +75,17 @@ void OnCancelInit(BenchState& state) { state.m_bCancelInit.store(true); }
 int InitThread(BenchState& state, TestFile file) {
   try {
     const int bufferKB = state.m_nBufferKB.load();
-    bool filled = false;
+    // The fill's own time: m_dSeconds is also the clock of a writer on
+    // another file.
+    std::optional<double> seconds;
     {
-      TransferBuffer buffer(static_cast<std::size_t>(bufferKB) * 1024);
+      TransferBuffer buffer(static_cast<std::size_t>(bufferKB) * 1024,
+                            state.m_options.direct);
       if (buffer) {
         try {
-          filled = Fill(state, file, buffer, bufferKB);
+          seconds = Fill(state, file, buffer, bufferKB);
         } catch (const FileError& error) {
-          filled = false;
+          seconds.reset();
           if (state.m_pListener) {
             state.m_pListener->OnFailure("create", error.Errno());
           }
@@ -88,14 +93,13 @@ int InitThread(BenchState& state, TestFile file) {
       }
     }
     state.CheckAbandon();
-    if (!filled) {
+    if (!seconds) {
       // Not left held: a failed or cancelled fill lets go of the file.
       file.Close();
       state.m_log.Append("InitThread Failed or was Canceled.");
       return 0;
     }
-    state.m_log.Append(
-        InitDoneLine(state.m_nFileSizeMB.load(), state.m_dSeconds.load()));
+    state.m_log.Append(InitDoneLine(state.m_nFileSizeMB.load(), *seconds));
     // Closed before the tests are enabled, so a Write pressed at once finds
     // the file free; the lines keep their order.
     file.Close();

@@ -25,6 +25,7 @@ CReader::~CReader() {
     m_bAbandon.store(true);
     m_hReadThread.join();
   }
+  if (m_pSharedCopy) m_pSharedCopy->Settle();
   m_file.Close();
 }
 
@@ -38,13 +39,23 @@ void CReader::Start() {
   log.Append("Reader Opened File");
   // Raised before the thread starts, so that a Stop right away is kept.
   m_bRunning.store(true);
+  auto copy = std::make_shared<SharedCopy>(m_file.Descriptor());
   try {
-    m_hReadThread = std::thread(ReadThread, this);
+    m_hReadThread = std::thread([this, copy] {
+      const PrivateTableScope table(copy.get());
+      // The window thread may close the shared table's copy at its next
+      // reap.
+      if (copy->Detached()) m_pState->m_log.Wake();
+      ReadThread(this);
+      copy->Release();
+    });
   } catch (const std::system_error&) {
     m_bRunning.store(false);
     log.Append("Reader Thread Failed");
     return;
   }
+  m_pSharedCopy = copy;
+  m_pState->m_workers.Track(std::move(copy));
   log.Append("Reader Thread Started");
 }
 
@@ -62,6 +73,7 @@ void CReader::Stop() {
   // without touching the log again.
   if (!ended) m_bAbandon.store(true);
   m_hReadThread.join();
+  if (m_pSharedCopy) m_pSharedCopy->Settle();
 }
 
 int ReadThread(CReader* reader) {
@@ -75,7 +87,8 @@ int ReadThread(CReader* reader) {
   int result = 1;
   try {
     const int bufferKB = state.m_nBufferKB.load();
-    TransferBuffer buffer(static_cast<std::size_t>(bufferKB) * 1024);
+    TransferBuffer buffer(static_cast<std::size_t>(bufferKB) * 1024,
+                          state.m_options.direct);
     if (!buffer) {
       log.Append("Reader Thread Failed");
       result = 0;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/bench_state.h"
+#include "core/private_table.h"
 
 namespace ferrotick {
 
@@ -41,6 +42,9 @@ class CReader {
   std::mutex m_doneMutex;
   std::condition_variable m_doneCv;
   bool m_bThreadDone = false;  // guarded by m_doneMutex
+  // The shared table's copy of m_file's descriptor once ReadThread has a
+  // table of its own; closed on the window thread.
+  std::shared_ptr<SharedCopy> m_pSharedCopy;
   std::thread m_hReadThread;
 };
 

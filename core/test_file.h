@@ -6,6 +6,13 @@
 // this process conflict just as handles of two processes do. Character
 // devices are not locked. A block device that is mounted or held by
 // another program is never opened for writing.
+//
+// Transfers are positional (pread/pwrite at an offset the handle keeps),
+// made through the raw system call: no file-position lock in the kernel and
+// no cancellation wrapper in the C library. A device that refuses
+// positional transfers (a terminal) is read and written at its position.
+// Transfers and Close() are invisible to ThreadSanitizer's descriptor
+// tracking, which a run's private descriptor table would confuse.
 #pragma once
 
 #include <cstddef>
@@ -45,8 +52,8 @@ class TestFile {
   // reason stays in LastError().
   bool Open(const std::string& path, OpenMode mode, bool direct = false);
   bool IsOpen() const { return m_fd >= 0; }
-  void SeekToStart();                             // throws FileError
-  std::uint64_t Length() const;                   // throws FileError
+  void SeekToStart();            // throws FileError
+  std::uint64_t Length() const;  // a block device's size; throws FileError
   std::size_t Read(void* buffer, std::size_t n);  // 0 at the end; throws
   void Write(const void* buffer, std::size_t n);  // whole buffer or throws
   void Sync();                                    // fdatasync; throws FileError
@@ -58,6 +65,8 @@ class TestFile {
  private:
   int m_fd = -1;
   int m_lastError = 0;
+  std::uint64_t m_offset = 0;  // where the next positional transfer goes
+  bool m_bStream = false;      // the device refused positional transfers
 };
 
 // Removes a plain file (never a folder) unless a handle holds its lock.

@@ -1,15 +1,48 @@
 #include "core/timing.h"
 
+#include <locale.h>
+
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
 
 namespace ferrotick {
 
-ClockValue ReadClock() {
+namespace {
+
+ClockValue MonotonicClock() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<ClockValue>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+std::atomic<ClockSource> g_clock{MonotonicClock};
+
+// Switches the calling thread to the C locale for its lifetime; a host that
+// set a locale with a decimal comma (as a window toolkit does) keeps it.
+class CLocaleScope {
+ public:
+  CLocaleScope() {
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t{});
+    if (c) m_previous = uselocale(c);
+  }
+  ~CLocaleScope() {
+    if (m_previous) uselocale(m_previous);
+  }
+  CLocaleScope(const CLocaleScope&) = delete;
+  CLocaleScope& operator=(const CLocaleScope&) = delete;
+
+ private:
+  locale_t m_previous{};
+};
+
+}  // namespace
+
+ClockValue ReadClock() { return g_clock.load(std::memory_order_relaxed)(); }
+
+void SetClockForTest(ClockSource source) {
+  g_clock.store(source ? source : MonotonicClock);
 }
 
 double SecondsBetween(ClockValue start, ClockValue now) {
@@ -27,6 +60,7 @@ double Rate(double mb, double seconds) {
 }
 
 std::string Format(const char* format, ...) {
+  const CLocaleScope locale;
   va_list args;
   va_start(args, format);
   va_list again;

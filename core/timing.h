@@ -11,6 +11,9 @@ namespace ferrotick {
 // Monotonic wall-clock reading in nanoseconds.
 using ClockValue = std::int64_t;
 ClockValue ReadClock();
+// Lets a test drive the clock; nullptr restores the monotonic clock.
+using ClockSource = ClockValue (*)();
+void SetClockForTest(ClockSource source);
 double SecondsBetween(ClockValue start, ClockValue now);
 double SecondsSince(ClockValue start);
 
@@ -45,7 +48,8 @@ std::string WrotePassLine(int n, double seconds);
 std::string ReadProgressLine(int m, double seconds);
 std::string ReadPassLine(int m, double seconds);
 
-// printf-style line building.
+// printf-style line building, always in the C locale: the lines are fixed
+// texts that files and scripts parse, whatever the host's locale.
 std::string Format(const char* format, ...)
     __attribute__((format(printf, 1, 2)));
 

@@ -1,5 +1,6 @@
 #include "core/workers.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -7,12 +8,18 @@ namespace ferrotick {
 
 Workers::~Workers() { JoinAll(); }
 
-bool Workers::Start(std::function<void()> body) {
+bool Workers::Start(std::function<void()> body,
+                    std::shared_ptr<SharedCopy> copy) {
   Reap();
   auto done = std::make_shared<std::atomic<bool>>(false);
   try {
-    std::thread thread([body = std::move(body), done, hook = m_finished] {
+    std::thread thread([body = std::move(body), done, copy, hook = m_finished] {
+      const PrivateTableScope table(copy.get());
+      // The window thread may close the shared table's copy now, well
+      // before the run's own close, which is then the file's last.
+      if (copy && copy->Detached() && hook) hook();
       body();
+      if (copy) copy->Release();
       done->store(true, std::memory_order_release);
       if (hook) hook();
     });
@@ -20,7 +27,18 @@ bool Workers::Start(std::function<void()> body) {
   } catch (const std::system_error&) {
     return false;
   }
+  if (copy) m_copies.push_back(std::move(copy));
   return true;
+}
+
+void Workers::Track(std::shared_ptr<SharedCopy> copy) {
+  m_copies.push_back(std::move(copy));
+}
+
+void Workers::SettleCopies() {
+  std::erase_if(m_copies, [](const std::shared_ptr<SharedCopy>& copy) {
+    return copy->Settle();
+  });
 }
 
 void Workers::SetFinishedHook(std::function<void()> hook) {
@@ -28,6 +46,7 @@ void Workers::SetFinishedHook(std::function<void()> hook) {
 }
 
 void Workers::Reap() {
+  SettleCopies();
   for (auto it = m_workers.begin(); it != m_workers.end();) {
     if (it->done->load(std::memory_order_acquire)) {
       it->thread.join();
@@ -41,6 +60,10 @@ void Workers::Reap() {
 void Workers::JoinAll() {
   for (Worker& worker : m_workers) worker.thread.join();
   m_workers.clear();
+  // Every run of these threads has ended: what is left is settled or was
+  // never released by a run that is not one of them.
+  SettleCopies();
+  m_copies.clear();
 }
 
 std::size_t Workers::Running() const {

@@ -1,6 +1,8 @@
 // The worker threads of one bench state: started by commands on the window
 // thread, joined there once they have finished, and all joined when the
-// state goes away.
+// state goes away. A worker given a run's descriptor moves to a private
+// descriptor table first; the copy left in the shared table is closed here,
+// on the window thread (see private_table.h).
 #pragma once
 
 #include <atomic>
@@ -9,6 +11,9 @@
 #include <list>
 #include <memory>
 #include <thread>
+#include <vector>
+
+#include "core/private_table.h"
 
 namespace ferrotick {
 
@@ -19,12 +24,19 @@ class Workers {
   Workers& operator=(const Workers&) = delete;
   ~Workers();
 
-  // Called on each worker's thread as its last act, so that the window
-  // thread hears it may reap. Set before any worker starts.
+  // Called on each worker's thread as its last act, and once it has left
+  // the shared table, so that the window thread hears it may reap. Set
+  // before any worker starts.
   void SetFinishedHook(std::function<void()> hook);
-  // False when the thread could not be started.
-  bool Start(std::function<void()> body);
-  // Joins the workers that have finished.
+  // False when the thread could not be started. With `copy`, the thread
+  // takes a private table keeping copy's descriptor before `body` runs.
+  bool Start(std::function<void()> body,
+             std::shared_ptr<SharedCopy> copy = nullptr);
+  // Closes the shared copy of `copy` once detached; for a run whose thread
+  // is not one of these workers.
+  void Track(std::shared_ptr<SharedCopy> copy);
+  // Closes the shared copies of detached runs and joins the workers that
+  // have finished.
   void Reap();
   void JoinAll();
   std::size_t Running() const;
@@ -34,7 +46,10 @@ class Workers {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> done;
   };
+  void SettleCopies();
+
   std::list<Worker> m_workers;
+  std::vector<std::shared_ptr<SharedCopy>> m_copies;
   std::function<void()> m_finished;
 };
 

@@ -37,7 +37,8 @@ int WritePass(BenchState& state, TestFile& file, TransferBuffer& buffer,
 // The passes until a stop; throws FileError on a failed write or seek.
 void WritePasses(BenchState& state, TestFile& file, WriterTicket& ticket) {
   const int bufferKB = state.m_nBufferKB.load();
-  TransferBuffer buffer(static_cast<std::size_t>(bufferKB) * 1024);
+  TransferBuffer buffer(static_cast<std::size_t>(bufferKB) * 1024,
+                        state.m_options.direct);
   if (!buffer) throw FileError("buffer", ENOMEM);
   char letter = 'A';
   int pass = 0;
@@ -82,9 +83,11 @@ void OnWrite(BenchState& state) {
   // stops this writer instead of starting another one.
   state.m_bWriting.store(true);
   auto file = std::make_shared<TestFile>(std::move(state.m_file));
-  const bool started = state.m_workers.Start([&state, file, ticket, previous] {
-    WriteThread(state, std::move(*file), ticket, previous);
-  });
+  const bool started = state.m_workers.Start(
+      [&state, file, ticket, previous] {
+        WriteThread(state, std::move(*file), ticket, previous);
+      },
+      std::make_shared<SharedCopy>(file->Descriptor()));
   if (!started) {
     state.m_bWriting.store(false);
     state.m_log.Append("WriteThread did not start.");

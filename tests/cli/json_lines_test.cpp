@@ -66,6 +66,7 @@ TEST(JsonLines, PassObjectCarriesTheRecord) {
       {"bytes", 268435456},
       {"seconds", 0.5},
       {"mb_per_s", 512.0},
+      {"mib_per_s", 512.0},
       {"bytes_per_s", 536870912},
       {"buffer_kb", 1024},
       {"options", {{"sync", true}, {"direct", false}, {"drop_cache", true}}},
@@ -73,6 +74,15 @@ TEST(JsonLines, PassObjectCarriesTheRecord) {
   EXPECT_EQ(Object(line), expected);
   // The fields come in this order, run first.
   EXPECT_EQ(line.rfind("{\"run\":\"write\",\"pass\":3,", 0), 0u) << line;
+}
+
+TEST(JsonLines, MibPerSecondComesFromTheBytes) {
+  // --buffer 513: 64 "MB" of one 513 KB write each are 32.06 MiB.
+  Json pass = Object(
+      PassJson(PassRecord{"create", 1, 64, 64ull * 513 * 1024, 2.0, 32.0, 513},
+               {}, "p"));
+  EXPECT_EQ(pass["mb_per_s"], 32.0);
+  EXPECT_EQ(pass["mib_per_s"], 16.031);
 }
 
 TEST(JsonLines, NumbersAreRoundedAsTheLogShowsThemAndStayFinite) {

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <thread>
 
+#include "core/file_commands.h"
 #include "core/transfer_buffer.h"
+#include "core/write_run.h"
 #include "tests/core/fake_view.h"
 #include "tests/core/run_listener.h"
 
@@ -14,9 +17,11 @@ namespace {
 using testing::Bench;
 using testing::Exists;
 using testing::FileLength;
+using testing::MakeFile;
 using testing::MatchesFormat;
 using testing::OpenDescriptors;
 using testing::TempDir;
+using testing::TestListener;
 
 constexpr std::uint64_t kMB = 1048576;
 
@@ -51,10 +56,90 @@ TEST(Create, FileSizeOneGivesTheLinesInOrder) {
     EXPECT_TRUE(request.promptOverwrite);
     EXPECT_FALSE(request.mustExist);
     EXPECT_TRUE(request.hideReadOnly);
+    // Pressed as soon as the fill says it closed: nothing holds the file.
+    OnDeleteFile(bench.state);
+    EXPECT_EQ(bench.Lines().back(), path + " deleted.");
     ASSERT_TRUE(bench.WaitIdle());
     EXPECT_EQ(OpenDescriptors(), fdsBefore);
   }
   EXPECT_EQ(OpenDescriptors(), fdsBefore);
+}
+
+TEST(Create, RatesAreTheMBsOverTheFillsOwnSeconds) {
+  TempDir dir;
+  testing::TestClock clock;
+  Bench bench;
+  TestListener listener;
+  // Each MB takes half a second.
+  listener.onProgress = [](const char*, std::uint64_t) {
+    testing::TestClock::Advance(0.5);
+  };
+  // Another run's seconds land in the shared field right before the line.
+  listener.onPass = [&bench](const PassRecord&) {
+    bench.state.m_dSeconds = 1000.0;
+  };
+  bench.state.m_pListener = &listener;
+  const std::string path = dir.File("rates.tmp");
+  // Buffer Size 3: an MB is 341 writes of 3 KB, 1 KB short of a MiB.
+  bench.state.m_nFileSizeMB = 129;
+  bench.state.m_nBufferKB = 3;
+  bench.view.answers.push_back(path);
+  OnCreate(bench.state);
+  ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
+  // The progress line comes once 129 MB (64.5 s) are written, counting 128.
+  EXPECT_EQ(bench.Lines(2), (std::vector<std::string>{
+                                "  Init... 1.984 MBs [128/129]",
+                                "Init Done: 2.000MBs", path + " Closed."}));
+  EXPECT_EQ(FileLength(path), 129u * 341 * 3 * 1024);
+}
+
+TEST(Create, AWriterOnAnotherFileLeavesTheFillsRateAlone) {
+  TempDir dir;
+  Bench bench;
+  TestListener listener;
+  std::mutex mutex;
+  std::vector<std::string> fillLines;  // the rate each fill timed itself
+  listener.onPass = [&](const PassRecord& record) {
+    if (std::string(record.run) != "create") return;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      fillLines.push_back(InitDoneLine(record.mb, record.seconds));
+    }
+    // Between the fill's end and its line, the writer ends a pass, as it
+    // may on a loaded machine.
+    const std::size_t seen = listener.Passes().size();
+    for (int i = 0; i < 10000 && listener.Passes().size() == seen; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  };
+  bench.state.m_pListener = &listener;
+  const std::string other = dir.File("other.tmp");
+  MakeFile(other, 8 * kMB);
+  bench.state.m_nFileSizeMB = 8;
+  bench.state.m_strPath.Set(other);
+  OnWrite(bench.state);
+  ASSERT_TRUE(bench.DrainUntil([&] { return !listener.Passes().empty(); }));
+  bench.state.m_nBufferKB = 1;  // the fills' own, slower than the writer's
+  std::vector<std::string> doneLines;
+  for (int k = 0; k < 3; ++k) {
+    const std::string path = dir.File("fill" + std::to_string(k));
+    bench.view.answers.push_back(path);
+    const std::size_t from = bench.log.Count();
+    OnCreate(bench.state);
+    ASSERT_TRUE(bench.WaitForLine(path + " Closed.", from));
+    for (const std::string& line : bench.Lines(from)) {
+      if (line.rfind("Init Done", 0) == 0) doneLines.push_back(line);
+    }
+  }
+  OnWrite(bench.state);
+  ASSERT_TRUE(bench.WaitIdle());
+  int writerPasses = 0;
+  for (const PassRecord& record : listener.Passes()) {
+    writerPasses += std::string(record.run) == "write";
+  }
+  EXPECT_GE(writerPasses, 3);
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(doneLines, fillLines);
 }
 
 TEST(Create, OneProgressLineAt128Of129) {
@@ -151,25 +236,31 @@ TEST(Create, DiskFullFailsTheFill) {
   EXPECT_EQ(OpenDescriptors(), fdsBefore);
 }
 
-TEST(Create, CancelStopsAfterTheMBUnderWay) {
+TEST(Create, CancelStopsOnceTheMBUnderWayIsDone) {
   TempDir dir;
-  Bench bench;
-  const std::string path = dir.File("cancel.tmp");
-  bench.state.m_nFileSizeMB = 8192;
-  bench.state.m_nBufferKB = 1;  // 1024 writes per MB: slow enough to catch
-  bench.view.answers.push_back(path);
-  OnCreate(bench.state);
-  ASSERT_TRUE(bench.DrainUntil([&] { return FileLength(path) > 2 * kMB; }));
-  OnCancelInit(bench.state);
-  ASSERT_TRUE(bench.WaitForLine("InitThread Failed or was Canceled."));
-  ASSERT_TRUE(bench.WaitIdle());
-  // Whole MBs only, and far from the 8192 asked for.
-  EXPECT_EQ(FileLength(path) % kMB, 0u);
-  EXPECT_LT(FileLength(path), 8192 * kMB);
-  EXPECT_FALSE(bench.view.testsEnabled);
-  // The cancelled fill released the file: it can be created again.
-  TestFile again;
-  EXPECT_TRUE(again.Open(path, OpenMode::kCreate));
+  // Pressed during MB index 2, and during MB index 128, where no progress
+  // line is made for it.
+  for (const std::uint64_t cancelAt : {3 * kMB, 129 * kMB}) {
+    Bench bench;
+    TestListener listener;
+    listener.onProgress = [&](const char*, std::uint64_t bytes) {
+      if (bytes == cancelAt) OnCancelInit(bench.state);
+    };
+    bench.state.m_pListener = &listener;
+    const std::string path = dir.File("cancel.tmp");
+    bench.state.m_nFileSizeMB = 8192;
+    bench.state.m_nBufferKB = 1024;
+    bench.view.answers.push_back(path);
+    OnCreate(bench.state);
+    ASSERT_TRUE(bench.WaitIdle());
+    EXPECT_EQ(bench.Lines(2),
+              (std::vector<std::string>{"InitThread Failed or was Canceled."}));
+    EXPECT_EQ(FileLength(path), cancelAt);
+    EXPECT_FALSE(bench.view.testsEnabled);
+    // The cancelled fill released the file: it can be created again.
+    TestFile again;
+    EXPECT_TRUE(again.Open(path, OpenMode::kCreate));
+  }
 }
 
 TEST(Create, CancelDuringTheLastMBStillCancels) {

@@ -56,6 +56,16 @@ LoopDevice::LoopDevice(int sizeMB) {
   }
 }
 
+LoopDevice::LoopDevice(const std::string& backing) {
+  if (::geteuid() != 0) {
+    m_missing = "not root: no loop device";
+  } else if (!Run("losetup -f --show '" + backing + "'", &m_device) ||
+             m_device.empty()) {
+    m_device.clear();
+    m_missing = "losetup cannot attach a loop device here";
+  }
+}
+
 LoopDevice::~LoopDevice() {
   if (m_mounted) Unmount();
   if (!m_device.empty()) Run("losetup -d " + m_device);

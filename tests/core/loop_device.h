@@ -1,5 +1,6 @@
 // A loop device over a fresh ext4 image in a temp folder, for tests of
-// what may be written to a block device. Needs root and losetup.
+// what may be written to a block device, or over a file a test made, for
+// tests of reading one. Needs root and losetup.
 #pragma once
 
 #include <string>
@@ -11,6 +12,8 @@ namespace ferrotick::testing {
 class LoopDevice {
  public:
   explicit LoopDevice(int sizeMB = 16);
+  // Over `backing` as it is: its bytes are the device's.
+  explicit LoopDevice(const std::string& backing);
   ~LoopDevice();  // unmounts and detaches
   LoopDevice(const LoopDevice&) = delete;
   LoopDevice& operator=(const LoopDevice&) = delete;

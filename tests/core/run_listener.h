@@ -1,23 +1,48 @@
 // A run listener for tests: records passes, and can hold a run at its
-// first progress report until the test lets it go.
+// first progress report until the test lets it go. A clock the tests drive.
 #pragma once
 
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <vector>
 
 #include "core/bench_state.h"
+#include "core/timing.h"
 
 namespace ferrotick::testing {
+
+// The runs' clock while it lives: it stands still unless a test moves it.
+class TestClock {
+ public:
+  TestClock() {
+    s_now.store(0);
+    SetClockForTest(&Now);
+  }
+  ~TestClock() { SetClockForTest(nullptr); }
+  TestClock(const TestClock&) = delete;
+  TestClock& operator=(const TestClock&) = delete;
+  static void Advance(double seconds) {
+    s_now.fetch_add(std::llround(seconds * 1e9));
+  }
+
+ private:
+  static ClockValue Now() { return s_now.load(); }
+  static inline std::atomic<ClockValue> s_now{0};
+};
 
 class TestListener : public RunListener {
  public:
   void OnPass(const PassRecord& record) override {
+    if (onPass) onPass(record);
     std::lock_guard<std::mutex> lock(m_mutex);
     passes.push_back(record);
   }
-  void OnProgress(const char*, std::uint64_t, double) override {
+  void OnProgress(const char* run, std::uint64_t bytes, double) override {
+    // Once per MB of a run, on its thread: where a test moves the clock.
+    if (onProgress) onProgress(run, bytes);
     Note();
     std::unique_lock<std::mutex> lock(m_mutex);
     ++progressCalls;
@@ -63,6 +88,9 @@ class TestListener : public RunListener {
 
   std::atomic<int> progressCalls{0};
   std::vector<PassRecord> passes;
+  // Set before the run starts; called on the run's thread.
+  std::function<void(const char* run, std::uint64_t bytes)> onProgress;
+  std::function<void(const PassRecord&)> onPass;
 
  private:
   // Each thread's first and last report, by a global sequence number.

@@ -3,12 +3,18 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
+#include "core/file_commands.h"
+#include "core/reader.h"
 #include "tests/core/fake_view.h"
+#include "tests/core/loop_device.h"
+#include "tests/core/run_listener.h"
 
 namespace ferrotick {
 namespace {
@@ -52,6 +58,66 @@ TEST(TestFile, OpenModesCreateTruncateOrKeep) {
   ASSERT_TRUE(file.Open(path, OpenMode::kExport));  // truncated
   file.Close();
   EXPECT_EQ(FileLength(path), 0u);
+}
+
+TEST(TestFile, CreateTruncatesOnlyAFileThatIsNotEmpty) {
+  // A truncate always stamps the file, even to the length it had: the
+  // stamp shows whether one happened.
+  TempDir dir;
+  const timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+  for (const std::uint64_t bytes : {0u, 5u}) {
+    const std::string path = dir.File("t" + std::to_string(bytes));
+    MakeFile(path, bytes);
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), past, 0), 0);
+    TestFile file;
+    ASSERT_TRUE(file.Open(path, OpenMode::kCreate));
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, 0);
+    EXPECT_EQ(info.st_mtim.tv_sec == past[1].tv_sec, bytes == 0) << bytes;
+  }
+}
+
+TEST(TestFile, ADeviceThatRefusesPositionalTransfersIsUsedAtItsPosition) {
+  // A terminal has no positions: a pseudo-terminal's two ends.
+  TestFile master;
+  if (!master.Open("/dev/ptmx", OpenMode::kSharedWrite)) {
+    GTEST_SKIP() << "no /dev/ptmx here";
+  }
+  ASSERT_EQ(::grantpt(master.Descriptor()), 0);
+  ASSERT_EQ(::unlockpt(master.Descriptor()), 0);
+  TestFile terminal;
+  ASSERT_TRUE(
+      terminal.Open(::ptsname(master.Descriptor()), OpenMode::kSharedRead));
+  master.SeekToStart();
+  master.Write("hi\n", 3);  // the terminal's input
+  char buffer[16] = {};
+  terminal.SeekToStart();
+  EXPECT_EQ(terminal.Read(buffer, sizeof buffer), 3u);
+  EXPECT_STREQ(buffer, "hi\n");
+}
+
+TEST(TestFile, ABlockDeviceMeasuresItsOwnSize) {
+  TempDir dir;
+  const std::string backing = dir.File("disk.img");
+  MakeFile(backing, 5 * 1048576 / 2);
+  testing::LoopDevice loop(backing);
+  if (!loop.Missing().empty()) GTEST_SKIP() << loop.Missing();
+  TestFile file;
+  ASSERT_TRUE(file.Open(loop.Path(), OpenMode::kSharedRead));
+  EXPECT_EQ(file.Length(), 5u * 1048576 / 2);
+  // Use Existing takes File Size from it, and a read pass reads it all.
+  testing::Bench bench;
+  testing::TestListener listener;
+  bench.state.m_pListener = &listener;
+  bench.view.answers.push_back(loop.Path());
+  OnUseExisting(bench.state);
+  EXPECT_EQ(bench.state.m_nFileSizeMB.load(), 2);
+  bench.state.m_options.passLimit = 1;
+  OnRead(bench.state);
+  ASSERT_TRUE(bench.DrainUntil([&] { return !listener.Passes().empty(); }));
+  EXPECT_EQ(listener.Passes()[0].bytes, 5u * 1048576 / 2);
+  OnRead(bench.state);
 }
 
 TEST(TestFile, SharingFollowsTheLocks) {

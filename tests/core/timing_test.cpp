@@ -3,20 +3,29 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <thread>
 
 #include "core/settings.h"
+#include "tests/core/fake_view.h"
+#include "tests/core/german_locale.h"
 
 namespace ferrotick {
 namespace {
 
-TEST(Timing, ClockIsMonotonicWallTimeFinerThanAMillisecond) {
-  // CPU time would not advance while this thread sleeps.
+TEST(Timing, ClockIsMonotonicWallTimeInSecondsFinerThanAMillisecond) {
+  // CPU time would not advance while this thread sleeps; a wrong unit would
+  // be off by a factor of a thousand or more from the standard clock.
+  const auto steadyStart = std::chrono::steady_clock::now();
   const ClockValue start = ReadClock();
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   const double slept = SecondsSince(start);
-  EXPECT_GE(slept, 0.019);
+  const std::chrono::duration<double> steady =
+      std::chrono::steady_clock::now() - steadyStart;
+  EXPECT_GE(slept, 0.049);
+  EXPECT_LE(slept, steady.count() * 1.01);
   // Two readings a few microseconds apart must differ: a millisecond
   // clock would usually show no time at all. The smallest step of several
   // tries, since a busy machine may pause this thread between two readings.
@@ -62,7 +71,7 @@ TEST(Timing, RatesNeverPrintNan) {
   }
 }
 
-TEST(Timing, LineFormatsByteForByte) {
+void ExpectLineFormatsByteForByte() {
   EXPECT_EQ(InitProgressLine(128, 2.0, 129), "  Init... 64.000 MBs [128/129]");
   EXPECT_EQ(InitDoneLine(32, 0.5), "Init Done: 64.000MBs");
   EXPECT_EQ(WriteProgressLine(256, 4.0, 300),
@@ -70,6 +79,26 @@ TEST(Timing, LineFormatsByteForByte) {
   EXPECT_EQ(WrotePassLine(32, 0.25), "Wrote 32MB: 128.000MBs");
   EXPECT_EQ(ReadProgressLine(128, 0.5), "  Reading: 256.000 MBs");
   EXPECT_EQ(ReadPassLine(3, 1.5), "Read 3MB: 2.000 MBs");
+  EXPECT_EQ(ReadPassLine(2, 3.0), "Read 2MB: 0.667 MBs");  // rounded
+}
+
+TEST(Timing, LineFormatsByteForByte) { ExpectLineFormatsByteForByte(); }
+
+TEST(Timing, LinesKeepTheirDotUnderAGermanLocale) {
+  testing::TempDir dir;
+  const std::string why = testing::PrepareGermanLocale(dir.path());
+  if (!why.empty()) GTEST_SKIP() << why;
+  // As a window toolkit does at its start.
+  ASSERT_NE(std::setlocale(LC_ALL, testing::kGermanLocale), nullptr);
+  char host[16];
+  std::snprintf(host, sizeof host, "%.3f", 1.5);
+  ExpectLineFormatsByteForByte();
+  // The host's own formatting is left as it was.
+  char after[16];
+  std::snprintf(after, sizeof after, "%.3f", 1.5);
+  std::setlocale(LC_ALL, "C");
+  EXPECT_STREQ(host, "1,500");
+  EXPECT_STREQ(after, "1,500");
 }
 
 TEST(Settings, ParseIntegerAcceptsDigitsBlanksAndOneSign) {

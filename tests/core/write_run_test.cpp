@@ -109,8 +109,12 @@ TEST(Write, StopDuringTheFirst128MBOfA300MBPassEndsItAt128) {
   const std::string path = dir.File("w300.tmp");
   MakeFile(path, 0);
   ASSERT_EQ(::truncate(path.c_str(), 300 * kMB), 0);
+  testing::TestClock clock;
   Bench bench;
   TestListener listener;
+  listener.onProgress = [](const char*, std::uint64_t) {
+    testing::TestClock::Advance(0.25);  // a quarter second per MB
+  };
   bench.state.m_pListener = &listener;
   bench.state.m_strPath.Set(path);
   bench.state.m_nFileSizeMB = 300;
@@ -123,9 +127,9 @@ TEST(Write, StopDuringTheFirst128MBOfA300MBPassEndsItAt128) {
   ASSERT_TRUE(bench.WaitIdle());
   const auto lines = bench.Lines(*bench.Find("Stopping WriteThread.") + 1);
   ASSERT_EQ(lines.size(), 4u);
-  EXPECT_TRUE(MatchesFormat(lines[0], "  Write... %.3f MBs [128/300]"))
-      << lines[0];
-  EXPECT_TRUE(MatchesFormat(lines[1], "Wrote 128MB: %.3fMBs")) << lines[1];
+  // Both lines come once 129 MB are written (32.25 s) and count 128.
+  EXPECT_EQ(lines[0], "  Write... 3.969 MBs [128/300]");
+  EXPECT_EQ(lines[1], "Wrote 128MB: 3.969MBs");
   EXPECT_EQ(lines[2], "WriteThread Done.");
   ASSERT_EQ(listener.Passes().size(), 1u);
   EXPECT_EQ(listener.Passes()[0].bytes, 128 * kMB);
@@ -134,6 +138,30 @@ TEST(Write, StopDuringTheFirst128MBOfA300MBPassEndsItAt128) {
   EXPECT_EQ(testing::ByteAt(path, 129 * kMB - 1), 'A');
   EXPECT_EQ(testing::ByteAt(path, 129 * kMB), '\0');
   EXPECT_EQ(FileLength(path), 300 * kMB);
+}
+
+TEST(Write, RatesAreThePassMBsOverThePassSeconds) {
+  TempDir dir;
+  const std::string path = dir.File("rates.tmp");
+  MakeFile(path, 0);
+  testing::TestClock clock;
+  Bench bench;
+  TestListener listener;
+  listener.onProgress = [](const char*, std::uint64_t) {
+    testing::TestClock::Advance(0.25);
+  };
+  bench.state.m_pListener = &listener;
+  bench.state.m_strPath.Set(path);
+  // Buffer Size 1000: an MB is one write of 1000 KB.
+  bench.state.m_nFileSizeMB = 2;
+  bench.state.m_nBufferKB = 1000;
+  bench.state.m_options.passLimit = 2;
+  OnWrite(bench.state);
+  ASSERT_TRUE(bench.WaitIdle());
+  EXPECT_EQ(bench.Lines(3), (std::vector<std::string>{
+                                "Wrote 2MB: 4.000MBs", "Wrote 2MB: 4.000MBs",
+                                "WriteThread Done.", path + " Closed."}));
+  EXPECT_EQ(FileLength(path), 2u * 1000 * 1024);
 }
 
 TEST(Write, DiskFullFailsAndLeavesTheStopCaption) {
