@@ -3,7 +3,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QPushButton>
 #include <QWindow>
 #include <QtTest>
@@ -12,6 +11,7 @@
 #include "ui/bench_app.h"
 #include "ui/bench_dialog.h"
 #include "ui/dialog_units.h"
+#include "ui/log_view.h"
 #include "ui/modal_host.h"
 #include "ui/resource.h"
 
@@ -198,9 +198,10 @@ void LayoutTest::startUpState() {
   QVERIFY(sizes.contains(QSize(16, 16)));
   QVERIFY(sizes.contains(QSize(32, 32)));
 
-  auto* list = qobject_cast<QListView*>(dlg.Control(IDC_LOG));
+  auto* list = qobject_cast<CLogView*>(dlg.Control(IDC_LOG));
   QVERIFY(list);
-  QVERIFY(list->uniformItemSizes());
+  QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
+  QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
 }
 
 void LayoutTest::tooltipsExactlyOnTheTenControls() {
