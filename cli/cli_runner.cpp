@@ -259,6 +259,8 @@ class Runner {
     m_log.SetWakeup([this] { m_wake.Wake(); });
     m_log.SetView(&m_view);
     m_state.m_options = options.run;
+    // Asked for N passes, the user wants them back to back.
+    m_state.m_options.minPassPeriod = {};
     m_state.m_options.passLimit =
         options.command == Command::kCreate ? 0 : options.passes;
     m_state.m_pListener = &m_listener;
