@@ -422,6 +422,11 @@ class Runner {
         WriteErr(ErrorJson(line, m_run, m_strPath));
       }
     }
+    // Lines are not kept once printed, so a long run's memory stays flat.
+    if (m_nPrinted > 0) {
+      m_log.Clear();
+      m_nPrinted = 0;
+    }
     for (const PassRecord& record : passes) {
       ++m_nPasses;
       if (IsCompletePass(record)) ++m_nCompletePasses;
