@@ -45,7 +45,10 @@ cmake -S bench -B "$build" -G Ninja -DFERROTICK_BUILD_UI=$ui \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 targets=(ferrotick-soak)
 if [[ $ui == ON ]]; then targets+=(dialog_bench); fi
-ninja -C "$build" "${targets[@]}" >/dev/null
+if ! built=$(ninja -C "$build" "${targets[@]}" 2>&1); then
+  echo "$built" >&2
+  exit 1
+fi
 driver=$build/ferrotick/tests/stress/ferrotick-soak
 dialog=$build/dialog_bench
 sample=$((seconds >= 60 ? 10 : 2))
