@@ -17,6 +17,7 @@
 #include "core/write_run.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
+#include "ui/group_box.h"
 #include "ui/log_view.h"
 #include "ui/resource.h"
 
@@ -176,7 +177,7 @@ void CBenchDlg::BuildControls() {
         break;
       }
       case Kind::kGroup: {
-        auto* group = new QGroupBox(caption, this);
+        auto* group = new CGroupBox(caption, this);
         group->setFocusPolicy(Qt::NoFocus);
         widget = group;
         break;

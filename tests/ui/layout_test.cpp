@@ -11,6 +11,7 @@
 #include "ui/bench_app.h"
 #include "ui/bench_dialog.h"
 #include "ui/dialog_units.h"
+#include "ui/group_box.h"
 #include "ui/log_view.h"
 #include "ui/modal_host.h"
 #include "ui/resource.h"
@@ -63,6 +64,7 @@ class LayoutTest : public QObject {
   void baseUnitsFollowTheFont();
   void controlsSitAtTheirTemplatePositions();
   void everyControlIsReachableByTheMouse();
+  void groupBoxTitlesSitOnTheirFrames();
   void startUpState();
   void tooltipsExactlyOnTheTenControls();
   void tabOrderAndFocus();
@@ -157,6 +159,38 @@ void LayoutTest::everyControlIsReachableByTheMouse() {
     }
     QWidget* hit = dlg.childAt(widget->geometry().center());
     QVERIFY2(hit == widget || widget->isAncestorOf(hit), control.name);
+  }
+}
+
+void LayoutTest::groupBoxTitlesSitOnTheirFrames() {
+  CFakeModal modal;
+  CBenchDlg dlg(&modal);
+  const QList<CGroupBox*> groups = dlg.findChildren<CGroupBox*>();
+  QCOMPARE(groups.size(), 3);
+  for (CGroupBox* group : groups) {
+    const QByteArray name = group->objectName().toLatin1();
+    const QRect title = group->TitleRect();
+    // Inside the box, inset at the left, its middle on the top line.
+    QVERIFY2(group->rect().contains(title), name);
+    QVERIFY2(title.left() > 0, name);
+    QVERIFY2(qAbs(title.center().y() - group->FrameTop()) <= 1, name);
+    // Nothing in the box touches the title or the top line.
+    const QRect box = group->geometry();
+    for (QWidget* control : dlg.findChildren<QWidget*>()) {
+      if (control != group && box.contains(control->geometry())) {
+        QVERIFY2(control->y() > box.y() + title.bottom() + 1,
+                 qPrintable(control->objectName()));
+      }
+    }
+    // Drawn: the line runs right of the title and is broken behind it.
+    const QImage image = group->grab().toImage();
+    const QRgb line = group->palette().color(QPalette::Dark).rgb();
+    const int y = group->FrameTop();
+    for (int x = title.right() + 2; x < group->width() - 2; ++x) {
+      QVERIFY2(image.pixel(x, y) == line, name);
+    }
+    QVERIFY2(image.pixel(1, y) == line, name);
+    QVERIFY2(image.pixel(title.left(), y) != line, name);
   }
 }
 
