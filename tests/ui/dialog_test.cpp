@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/ui/fake_modal.h"
+#include "tests/ui/process_probe.h"
 #include "ui/bench_dialog.h"
 #include "ui/log_view.h"
 #include "ui/resource.h"
@@ -31,12 +32,6 @@ QStringList Lines(const MessageLog& log) {
   QStringList lines;
   for (std::size_t i = 0; i < log.Count(); ++i) lines << Text(log.Line(i));
   return lines;
-}
-
-int ThreadCount() {
-  return QDir(QStringLiteral("/proc/self/task"))
-      .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-      .size();
 }
 
 // The log's rows on screen whose line has text but which show none, as
@@ -105,6 +100,7 @@ class DialogTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void initTestCase() { StartQtPaintThreads(); }
   void typingZeroIntoFileSizeReportsTheRange();
   void emptyingBufferSizeAsksForAnInteger();
   void fileSizeIsCheckedBeforeBufferSize();
