@@ -35,18 +35,6 @@ inline void KeepQtPoolThreads() {
   QThreadPool::globalInstance()->setExpiryTimeout(-1);
 }
 
-// Qt scales large images on threads of another pool of its own, started by
-// the first such paint (a list's scroll bar, say) and kept while painting
-// goes on. Started before any thread is counted, they are nobody's run.
-inline void StartQtPaintThreads() {
-  QImage small(64, 64, QImage::Format_ARGB32_Premultiplied);
-  small.fill(Qt::gray);
-  QImage large(1024, 1024, QImage::Format_ARGB32_Premultiplied);
-  QPainter painter(&large);
-  painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawImage(large.rect(), small);  // a scaling big enough to share
-}
-
 // The thread count once it is `expected`, or after a short while. A thread
 // just joined can still be listed for a moment: the join returns once the
 // thread has let go of its memory, a little before the kernel drops its
@@ -90,6 +78,18 @@ inline std::string NewDescriptors(const std::vector<std::string>& before,
   std::string text;
   for (const std::string& fd : added) text += fd + " ";
   return text;
+}
+
+// Qt scales large images on threads of another pool of its own, started by
+// the first such paint (a list's scroll bar, say) and kept while painting
+// goes on. Started before any thread is counted, they are nobody's run.
+inline void StartQtPaintThreads() {
+  QImage small(64, 64, QImage::Format_ARGB32_Premultiplied);
+  small.fill(Qt::gray);
+  QImage large(1024, 1024, QImage::Format_ARGB32_Premultiplied);
+  QPainter painter(&large);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(large.rect(), small);  // a scaling big enough to share
 }
 
 }  // namespace ferrotick::ui::test
