@@ -8,11 +8,24 @@
 //                                    launcher started us. Reports the time
 //                                    to the dialog's first expose and the
 //                                    resident memory after 1 s idle.
+//   dialog_bench soak [--seconds N] [--file-mb M] [--buffer-kb B]
+//                     [--dir D] [--sample-seconds S]
+//                                    the dialog's own buttons: Create a
+//                                    file, then Write and Read on it at
+//                                    once for N seconds (default 600);
+//                                    resident memory and the longest
+//                                    event-loop stall every S seconds.
 //
-// Prints one JSON object.
+// stall and startup print one JSON object; soak prints Markdown and exits
+// 1 when a run did not end or a goal was missed.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -23,12 +36,16 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ui/bench_app.h"
 #include "ui/bench_dialog.h"
+#include "ui/modal_host.h"
+#include "ui/resource.h"
 
 namespace {
 
@@ -143,6 +160,275 @@ int Startup(int argc, char** argv, long long launchNs) {
   return watch.m_shownNs ? 0 : 1;
 }
 
+// Answers the dialog's file chooser with one path; a message box would
+// mean a setting was refused, which the soak never types.
+class SoakModal : public ferrotick::ui::CModalHost {
+ public:
+  explicit SoakModal(std::string path) : m_path(std::move(path)) {}
+  std::optional<std::string> ChoosePath(
+      QWidget*, const ferrotick::ChoosePathRequest&) override {
+    return m_path;
+  }
+  void ShowMessage(QWidget*, const QString& text) override {
+    std::fprintf(stderr, "message box: %s\n", qPrintable(text));
+  }
+
+ private:
+  std::string m_path;
+};
+
+// The longest gap between ticks of a 1 ms timer in an event loop of its
+// own thread that does nothing else: what the machine alone costs a loop
+// (a shared virtual machine can hold a sleeping thread for 100 ms).
+class ControlLoop {
+ public:
+  ControlLoop() {
+    m_thread = std::thread([this] {
+      QEventLoop loop;
+      QElapsedTimer clock;
+      clock.start();
+      qint64 last = clock.nsecsElapsed();
+      QTimer tick;
+      tick.setTimerType(Qt::PreciseTimer);
+      tick.setInterval(1);
+      QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        m_intervalGap.store(std::max(m_intervalGap.load(), now - last));
+        m_longestGap.store(std::max(m_longestGap.load(), now - last));
+        last = now;
+        if (m_stop.load()) loop.quit();
+      });
+      tick.start();
+      loop.exec();
+    });
+  }
+  ~ControlLoop() {
+    m_stop.store(true);
+    m_thread.join();
+  }
+  double TakeIntervalMs() { return m_intervalGap.exchange(0) * 1e-6; }
+  double LongestMs() const { return m_longestGap.load() * 1e-6; }
+
+ private:
+  std::atomic<bool> m_stop{false};
+  std::atomic<qint64> m_intervalGap{0};
+  std::atomic<qint64> m_longestGap{0};
+  std::thread m_thread;
+};
+
+// The processor time of each event the window thread handles (the
+// outermost only): its own work, which a stall on a loaded machine, spent
+// waiting to be run, is not.
+class TimedApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    if (m_nDepth++ > 0) {
+      const bool handled = QApplication::notify(receiver, event);
+      --m_nDepth;
+      return handled;
+    }
+    const long long start = ThreadCpuNs();
+    const bool handled = QApplication::notify(receiver, event);
+    m_nLongestNs = std::max(m_nLongestNs, ThreadCpuNs() - start);
+    --m_nDepth;
+    return handled;
+  }
+  double LongestEventMs() const { return m_nLongestNs * 1e-6; }
+  void Reset() { m_nLongestNs = 0; }
+
+ private:
+  static long long ThreadCpuNs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+  }
+  int m_nDepth = 0;
+  long long m_nLongestNs = 0;
+};
+
+struct SoakOptions {
+  int seconds = 600;
+  int fileMB = 32;
+  int bufferKB = 128;
+  int sampleSeconds = 10;
+  std::string dir;
+};
+
+// Runs the event loop until `done` holds or `ms` have passed.
+bool WaitUntil(const std::function<bool()>& done, int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > ms) return false;
+    QEventLoop loop;
+    QTimer::singleShot(5, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  return true;
+}
+
+bool HasLine(const ferrotick::MessageLog& log, std::string_view line,
+             std::size_t from = 0) {
+  for (std::size_t i = from; i < log.Count(); ++i) {
+    if (log.Line(i) == line) return true;
+  }
+  return false;
+}
+
+int Soak(int argc, char** argv, const SoakOptions& options) {
+  using namespace ferrotick::ui;
+  std::string folder = options.dir + "/ferrotick-dialog-soak-XXXXXX";
+  if (!::mkdtemp(folder.data())) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  const std::string path = folder + "/soak.tmp";
+  TimedApplication app(argc, argv);
+  SoakModal modal(path);
+  ferrotick::ui::CBenchDlg dialog(&modal);
+  ferrotick::MessageLog& log = dialog.Log();
+  auto button = [&](int id) {
+    return static_cast<QPushButton*>(dialog.Control(id));
+  };
+  auto type = [&](int id, int value) {
+    static_cast<QLineEdit*>(dialog.Control(id))
+        ->setText(QString::number(value));
+  };
+  dialog.show();
+  WaitUntil([] { return false; }, 300);
+
+  type(IDC_FILE_SIZE, options.fileMB);
+  type(IDC_BUFFER_SIZE, options.bufferKB);
+  button(IDC_CREATE)->click();
+  const std::string closed = path + " Closed.";
+  if (!WaitUntil([&] { return HasLine(log, closed); }, 600000)) {
+    std::fprintf(stderr, "the fill did not end; see %s\n", folder.c_str());
+    return 1;
+  }
+  const std::string fill(log.Line(log.Count() - 2));
+  button(IDC_CLEAR)->click();
+
+  struct Sample {
+    double seconds;
+    std::size_t lines;
+    std::size_t memory;
+    long rss;
+    double stallMs;    // longest since the sample before
+    double controlMs;  // the same in the bare loop beside it
+  };
+  std::vector<Sample> samples;
+  QElapsedTimer clock;
+  qint64 lastTick = -1;
+  qint64 intervalGap = 0;
+  qint64 longestGap = 0;
+  long gapsOver50 = 0;
+  long ticks = 0;
+  ControlLoop control;
+  auto sample = [&] {
+    samples.push_back(Sample{clock.nsecsElapsed() * 1e-9, log.Count(),
+                             log.MemoryBytes(), ResidentKB(),
+                             intervalGap * 1e-6, control.TakeIntervalMs()});
+    intervalGap = 0;
+  };
+  QTimer probe;
+  probe.setTimerType(Qt::PreciseTimer);
+  probe.setInterval(1);
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    const qint64 now = clock.nsecsElapsed();
+    if (lastTick >= 0) {
+      const qint64 gap = now - lastTick;
+      intervalGap = std::max(intervalGap, gap);
+      longestGap = std::max(longestGap, gap);
+      gapsOver50 += gap > 50000000;
+    }
+    lastTick = now;
+    ++ticks;
+  });
+  QTimer sampler;
+  QObject::connect(&sampler, &QTimer::timeout, sample);
+
+  clock.start();
+  app.Reset();
+  button(IDC_WRITE)->click();
+  button(IDC_READ)->click();
+  sample();
+  probe.start();
+  sampler.start(options.sampleSeconds * 1000);
+  // Not the application's quit, which would close the dialog first.
+  QEventLoop soak;
+  QTimer::singleShot(options.seconds * 1000, &soak, &QEventLoop::quit);
+  soak.exec();
+  const double longestEventMs = app.LongestEventMs();
+  sampler.stop();
+  probe.stop();
+  if (clock.elapsed() - samples.back().seconds * 1000 > 500) sample();
+
+  const std::size_t before = log.Count();
+  button(IDC_WRITE)->click();
+  button(IDC_READ)->click();
+  const bool ended = WaitUntil(
+      [&] {
+        return HasLine(log, "WriteThread Done.", before) &&
+               HasLine(log, closed, before);
+      },
+      30000);
+  long wrote = 0;
+  long read = 0;
+  for (std::size_t i = 0; i < log.Count(); ++i) {
+    wrote += log.Line(i).rfind("Wrote ", 0) == 0;
+    read += log.Line(i).rfind("Read ", 0) == 0;
+  }
+  ::unlink(path.c_str());
+  ::rmdir(folder.c_str());
+
+  std::printf(
+      "### Dialog (%s): Write and Read on one %d MB file, %d KB buffers, %d "
+      "s\n\nFill: `%s`\n\n",
+      qPrintable(QApplication::platformName()), options.fileMB,
+      options.bufferKB, options.seconds, fill.c_str());
+  std::printf(
+      "| time (s) | log lines | log memory (KiB) | process RSS (KiB) | "
+      "longest stall since the row before (ms) | the same, bare loop (ms) "
+      "|\n|---:|---:|---:|---:|---:|---:|\n");
+  for (const Sample& s : samples) {
+    std::printf("| %.0f | %zu | %zu | %ld | %.1f | %.1f |\n", s.seconds,
+                s.lines, s.memory / 1024, s.rss, s.stallMs, s.controlMs);
+  }
+  const Sample& last = samples.back();
+  // The first sample at or after half the time.
+  const Sample* middle = &last;
+  for (const Sample& s : samples) {
+    if (s.seconds >= last.seconds / 2) {
+      middle = &s;
+      break;
+    }
+  }
+  const long growth = last.rss - middle->rss;
+  const double minutes = (last.seconds - middle->seconds) / 60;
+  const bool rssOk = last.rss < 100 * 1024;
+  const bool stallOk = longestGap < 50000000;
+  std::printf(
+      "\n- Resident memory: %.1f MB at the end (goal: under 100 MB: %s); over "
+      "the second half, from %.0f s to %.0f s, %+ld KiB (%.0f KiB a "
+      "minute).\n",
+      last.rss / 1024.0, rssOk ? "met" : "**missed**", middle->seconds,
+      last.seconds, growth, minutes > 0 ? growth / minutes : 0.0);
+  std::printf(
+      "- Event loop: longest stall %.1f ms (goal: under 50 ms: %s); %ld gaps "
+      "over 50 ms; the 1 ms probe ran %ld times. A bare event loop in a "
+      "thread of its own beside it: longest stall %.1f ms. The most processor "
+      "time any one event took on the window thread: %.1f ms.\n",
+      longestGap * 1e-6, stallOk ? "met" : "**missed**", gapsOver50, ticks,
+      control.LongestMs(), longestEventMs);
+  std::printf(
+      "- Log: %zu lines, %.1f lines/s; %ld write and %ld read pass lines.\n",
+      last.lines, last.lines / last.seconds, wrote, read);
+  std::printf("- Stop presses at the end: both runs ended: %s.\n\n",
+              ended ? "yes" : "NO");
+  return ended && rssOk && stallOk ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -158,7 +444,36 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     return Startup(qtArgc, argv, std::atoll(argv[2]));
   }
+  if (argc >= 2 && std::strcmp(argv[1], "soak") == 0) {
+    SoakOptions options;
+    const char* tmp = std::getenv("TMPDIR");
+    options.dir = tmp && *tmp ? tmp : "/tmp";
+    bool good = true;
+    for (int i = 2; i + 1 < argc && good; i += 2) {
+      const std::string key = argv[i];
+      if (key == "--seconds") {
+        options.seconds = std::atoi(argv[i + 1]);
+      } else if (key == "--file-mb") {
+        options.fileMB = std::atoi(argv[i + 1]);
+      } else if (key == "--buffer-kb") {
+        options.bufferKB = std::atoi(argv[i + 1]);
+      } else if (key == "--sample-seconds") {
+        options.sampleSeconds = std::atoi(argv[i + 1]);
+      } else if (key == "--dir") {
+        options.dir = argv[i + 1];
+      } else {
+        good = false;
+      }
+    }
+    if (good && argc % 2 == 0 && options.seconds > 0 &&
+        options.sampleSeconds > 0) {
+      int qtArgc = 1;
+      return Soak(qtArgc, argv, options);
+    }
+  }
   std::fprintf(stderr,
-               "usage: dialog_bench stall [--lines N] | startup LAUNCH_NS\n");
+               "usage: dialog_bench stall [--lines N] | startup LAUNCH_NS |\n"
+               "       soak [--seconds N] [--file-mb M] [--buffer-kb B] "
+               "[--dir D] [--sample-seconds S]\n");
   return 2;
 }

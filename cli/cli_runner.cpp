@@ -316,6 +316,8 @@ class Runner {
     m_log.SetWakeup([this] { m_wake.Wake(); });
     m_log.SetView(&m_view);
     m_state.m_options = options.run;
+    // Asked for N passes, the user wants them back to back.
+    m_state.m_options.minPassPeriod = {};
     m_state.m_options.passLimit =
         options.command == Command::kCreate ? 0 : options.passes;
     m_state.m_pListener = &m_listener;
@@ -520,6 +522,12 @@ class Runner {
         m_strFailure = line;
       }
       if (!m_options.json && !m_options.quiet) WriteOut(line);
+    }
+    // Lines are not kept once printed, so a long run's memory stays flat.
+    if (m_nPrinted > 0) {
+      m_log.Clear();
+      m_nPrinted = 0;
+      m_nHiddenLine = SIZE_MAX;  // passed over already
     }
     for (const PassRecord& record : passes) {
       ++m_nPasses;

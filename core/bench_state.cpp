@@ -42,6 +42,7 @@ BenchState::~BenchState() { Shutdown(); }
 
 void BenchState::Shutdown() {
   m_bAbandon.store(true);
+  m_pauses.Wake();
   m_pReader.reset();  // abandons and joins its thread
   m_workers.JoinAll();
   m_file.Close();

@@ -10,6 +10,7 @@
 
 #include "core/bench_view.h"
 #include "core/message_log.h"
+#include "core/pass_pacing.h"
 #include "core/test_file.h"
 #include "core/timing.h"
 #include "core/workers.h"
@@ -35,6 +36,9 @@ struct RunOptions {
   bool direct = false;     // O_DIRECT with an aligned buffer
   bool dropCache = false;  // read run: drop the file's cache before a pass
   int passLimit = 0;       // write and read runs stop after this many; 0: never
+  // Write and read passes quicker than this are followed by a pause for the
+  // rest of it (outside the timed pass); zero: passes back to back.
+  std::chrono::milliseconds minPassPeriod = kMinPassPeriod;
 };
 
 // One finished timed pass, for front ends that report more than the log.
@@ -94,6 +98,8 @@ struct BenchState {
   RunOptions m_options;
   RunListener* m_pListener = nullptr;
   std::atomic<bool> m_bAbandon{false};
+  // Paced runs pause here; raising a stop flag wakes them.
+  PassPauses m_pauses;
   std::shared_ptr<WriterTicket> m_pLastWriter;
   Workers m_workers;
 

@@ -11,7 +11,10 @@ void LineStore::Add(std::string_view text) {
   text = text.substr(0, std::numeric_limits<std::uint32_t>::max());
   if (m_blocks.empty() ||
       m_blocks.back().capacity - m_blocks.back().used < text.size()) {
-    const std::size_t capacity = std::max(kBlockBytes, text.size());
+    const std::size_t next =
+        m_blocks.empty() ? kFirstBlockBytes
+                         : std::min(kBlockBytes, 2 * m_blocks.back().capacity);
+    const std::size_t capacity = std::max(next, text.size());
     m_blocks.push_back(
         Block{std::make_unique_for_overwrite<char[]>(capacity), capacity, 0});
   }

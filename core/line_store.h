@@ -20,6 +20,9 @@ class LineStore {
   void Clear();
   std::size_t MemoryBytes() const;
 
+  // Blocks grow from the first size to the largest by doubling, so a short
+  // log stays small.
+  static constexpr std::size_t kFirstBlockBytes = 4096;
   static constexpr std::size_t kBlockBytes = 1 << 20;
 
  private:

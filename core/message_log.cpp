@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "core/bench_view.h"
@@ -51,8 +52,11 @@ void MessageLog::Append(std::string_view line) {
     if (m_pObserver) m_pObserver->OnLogAppended();
     return;
   }
-  Queue(Action{Action::Kind::kLine, false,
-               HasBreak(line) ? OneLine(line) : std::string(line)});
+  if (HasBreak(line)) {
+    Queue(OneLine(line), false, false);
+  } else {
+    Queue(line, false, false);
+  }
 }
 
 void MessageLog::PostEnableTests(bool on) {
@@ -60,24 +64,57 @@ void MessageLog::PostEnableTests(bool on) {
     if (m_pView) m_pView->EnableTests(on);
     return;
   }
-  Queue(Action{Action::Kind::kEnableTests, on, {}});
+  Queue({}, true, on);
 }
 
-void MessageLog::Queue(Action action) {
+std::string_view MessageLog::Chunk::Text(std::size_t i) const {
+  const std::uint32_t begin = i == 0 ? 0 : entries[i - 1].end;
+  return std::string_view(text.get() + begin, entries[i].end - begin);
+}
+
+void MessageLog::Queue(std::string_view text, bool enableTests, bool on) {
+  // Offsets in a chunk are 32-bit; no log line comes near that.
+  text = text.substr(0, std::numeric_limits<std::uint32_t>::max());
   // Let a drain that is waiting for the lock have it first: busy workers
   // would otherwise keep taking it back and starve the window thread.
   while (m_drainWaiting.load(std::memory_order_acquire)) {
     std::this_thread::yield();
   }
-  bool first;
   {
     std::lock_guard<std::mutex> lock(m_queueMutex);
-    first = m_queue.empty();
-    m_queue.push_back(std::move(action));
-    m_queued.store(true, std::memory_order_release);
+    if (m_queue.empty() ||
+        m_queue.back().capacity - m_queue.back().used < text.size() ||
+        m_queue.back().entries.size() == kChunkEntries) {
+      if (!m_spare.empty() && text.size() <= kChunkBytes) {
+        m_queue.push_back(std::move(m_spare.back()));
+        m_spare.pop_back();
+      } else {
+        Chunk& chunk = m_queue.emplace_back();
+        chunk.capacity = std::max(kChunkBytes, text.size());
+        chunk.text = std::make_unique_for_overwrite<char[]>(chunk.capacity);
+        chunk.entries.reserve(kChunkEntries);
+      }
+    }
+    Chunk& chunk = m_queue.back();
+    if (!text.empty()) {
+      std::memcpy(chunk.text.get() + chunk.used, text.data(), text.size());
+    }
+    chunk.used += text.size();
+    chunk.entries.push_back(
+        Entry{static_cast<std::uint32_t>(chunk.used), enableTests, on});
+    m_queued.store(true);
   }
-  // One wake-up per batch: the window thread takes everything queued.
-  if (first && m_wakeup) m_wakeup();
+  // Sequentially consistent with Rearm(): either it sees this action
+  // queued, or this sees its wake-up gone and calls a new one.
+  if (!m_wakeOutstanding.load() && !m_wakeOutstanding.exchange(true) &&
+      m_wakeup) {
+    m_wakeup();
+  }
+}
+
+void MessageLog::Rearm() {
+  m_wakeOutstanding.store(false);
+  if (m_queued.load()) m_wakeOutstanding.store(true);
 }
 
 void MessageLog::Wake() {
@@ -92,43 +129,83 @@ void MessageLog::Store(std::string_view line) {
   }
 }
 
-void MessageLog::StoreBatch(const std::deque<Action>& actions,
-                            std::size_t begin, std::size_t end) {
-  if (begin == end) return;
-  const std::size_t first = m_lines.Count();
-  if (m_pObserver) m_pObserver->OnLogAppending(first, first + end - begin - 1);
-  for (std::size_t i = begin; i < end; ++i) {
-    m_lines.Add(actions[i].text);
+std::size_t MessageLog::Apply(std::size_t limit) {
+  std::size_t applied = 0;
+  while (applied < limit && !m_draining.empty()) {
+    // The lines up to the next EnableTests request, or the limit, are
+    // stored as one batch.
+    std::size_t lines = 0;
+    bool enable = false;
+    for (auto chunk = m_draining.begin();
+         chunk != m_draining.end() && applied + lines < limit && !enable;
+         ++chunk) {
+      for (std::size_t i = chunk->applied;
+           i < chunk->entries.size() && applied + lines < limit; ++i) {
+        if (chunk->entries[i].enableTests) {
+          enable = true;
+          break;
+        }
+        ++lines;
+      }
+    }
+    if (lines > 0) {
+      const std::size_t first = m_lines.Count();
+      if (m_pObserver) m_pObserver->OnLogAppending(first, first + lines - 1);
+      for (std::size_t left = lines; left > 0;) {
+        Chunk& chunk = m_draining.front();
+        const std::size_t end =
+            std::min(chunk.entries.size(), chunk.applied + left);
+        for (std::size_t i = chunk.applied; i < end; ++i) {
+          m_lines.Add(chunk.Text(i));
+        }
+        left -= end - chunk.applied;
+        chunk.applied = end;
+        if (chunk.applied == chunk.entries.size()) Retire();
+      }
+      if (m_pObserver) m_pObserver->OnLogAppended();
+      applied += lines;
+    }
+    if (enable && applied < limit) {
+      Chunk& chunk = m_draining.front();
+      const Entry entry = chunk.entries[chunk.applied++];
+      if (chunk.applied == chunk.entries.size()) Retire();
+      ++applied;
+      if (m_pView) m_pView->EnableTests(entry.on);
+    }
   }
-  if (m_pObserver) m_pObserver->OnLogAppended();
+  return applied;
+}
+
+void MessageLog::Retire() {
+  Chunk& chunk = m_draining.front();
+  if (chunk.capacity == kChunkBytes && m_retired.size() < kSpareChunks) {
+    chunk.used = 0;
+    chunk.applied = 0;
+    chunk.entries.clear();
+    m_retired.push_back(std::move(chunk));
+  }
+  m_draining.pop_front();
 }
 
 std::size_t MessageLog::Drain(std::size_t limit) {
-  if (m_draining.empty() && m_queued.load(std::memory_order_acquire)) {
+  if (m_draining.empty() && m_queued.load()) {
     m_drainWaiting.store(true, std::memory_order_release);
     std::lock_guard<std::mutex> lock(m_queueMutex);
     m_drainWaiting.store(false, std::memory_order_release);
     m_draining.swap(m_queue);
-    m_queued.store(false, std::memory_order_release);
-  }
-  const std::size_t count = std::min(limit, m_draining.size());
-  std::size_t runStart = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (m_draining[i].kind == Action::Kind::kEnableTests) {
-      StoreBatch(m_draining, runStart, i);
-      runStart = i + 1;
-      if (m_pView) m_pView->EnableTests(m_draining[i].on);
+    m_queued.store(false);
+    while (!m_retired.empty() && m_spare.size() < kSpareChunks) {
+      m_spare.push_back(std::move(m_retired.back()));
+      m_retired.pop_back();
     }
   }
-  StoreBatch(m_draining, runStart, count);
-  // Freed as they are applied, so no one drain pays for a whole flood.
-  m_draining.erase(m_draining.begin(),
-                   m_draining.begin() + static_cast<std::ptrdiff_t>(count));
-  return count;
+  const std::size_t applied = Apply(limit);
+  if (m_draining.empty()) Rearm();
+  return applied;
 }
 
 bool MessageLog::HasPending() const {
-  return !m_draining.empty() || m_queued.load(std::memory_order_acquire);
+  return !m_draining.empty() || m_queued.load();
 }
 
 void MessageLog::Clear() {

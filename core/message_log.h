@@ -2,9 +2,10 @@
 //
 // The thread that builds the log is the window thread. Its appends go in at
 // once. Other threads queue their lines (and their EnableTests requests)
-// under a short lock and never wait for the window thread; the first queued
-// action of a batch calls the wake-up, and the window thread applies the
-// whole batch in order with Drain().
+// under a short lock and never wait for the window thread. At most one
+// wake-up is outstanding: the first action queued after the window thread
+// caught up calls it, and the window thread applies what is queued, in
+// order, with Drain() until it has caught up again.
 #pragma once
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -60,9 +62,11 @@ class MessageLog {
   void Wake();
   // Moves queued actions into the log, at most `limit` of them, so that a
   // flood is taken in slices and the window thread stays responsive;
-  // returns how many were applied. Call again while HasPending().
+  // returns how many were applied. While HasPending() holds afterwards the
+  // wake-up stays outstanding: no new one comes, so call again (from a
+  // timer, say) until it no longer holds.
   std::size_t Drain(std::size_t limit = static_cast<std::size_t>(-1));
-  // Window thread: actions already handed over and not yet applied.
+  // Window thread: actions handed over and not yet applied.
   bool HasPending() const;
   bool OnWindowThread() const;
   // Hands the window-thread role to the calling thread.
@@ -72,27 +76,52 @@ class MessageLog {
   std::size_t MemoryBytes() const;
 
  private:
-  struct Action {
-    enum class Kind : std::uint8_t { kLine, kEnableTests };
-    Kind kind;
+  // Queued actions, their text packed into chunks: a flood costs a worker
+  // no allocation per line and the window thread no free per line (a free
+  // of another thread's allocation contends for that thread's heap).
+  struct Entry {
+    std::uint32_t end;  // where its text ends in the chunk
+    bool enableTests;   // an EnableTests request rather than a line
     bool on;
-    std::string text;
   };
+  struct Chunk {
+    std::unique_ptr<char[]> text;
+    std::size_t capacity = 0;
+    std::size_t used = 0;
+    std::vector<Entry> entries;  // never grows past its first reserve
+    std::size_t applied = 0;     // entries already applied
+    std::string_view Text(std::size_t i) const;
+  };
+  static constexpr std::size_t kChunkBytes = 64 * 1024;
+  static constexpr std::size_t kChunkEntries = 2048;
+  // Applied chunks kept for reuse, on each side of the lock.
+  static constexpr std::size_t kSpareChunks = 8;
+
   void Store(std::string_view line);
-  void StoreBatch(const std::deque<Action>& actions, std::size_t begin,
-                  std::size_t end);
-  void Queue(Action action);
+  // Applies up to `limit` actions from the front of m_draining.
+  std::size_t Apply(std::size_t limit);
+  void Queue(std::string_view text, bool enableTests, bool on);
+  // Window thread: done with the front chunk of m_draining.
+  void Retire();
+  // Lets the next queued action wake the window thread, unless one came in
+  // while it was catching up.
+  void Rearm();
 
   std::thread::id m_windowThread;
   LineStore m_lines;
 
   std::mutex m_queueMutex;
-  // Deques: growing one never moves what it holds, so a worker holds the
-  // lock only briefly however far the window thread has fallen behind.
-  std::deque<Action> m_queue;               // guarded by m_queueMutex
+  std::deque<Chunk> m_queue;                // guarded by m_queueMutex
+  std::vector<Chunk> m_spare;               // guarded by m_queueMutex
   std::atomic<bool> m_queued{false};        // m_queue is not empty
   std::atomic<bool> m_drainWaiting{false};  // the window thread wants it
-  std::deque<Action> m_draining;  // taken from the queue, being applied
+  // A wake-up was called and the window thread has not yet caught up. One
+  // at a time: with one per batch, a window thread that swaps the queue
+  // faster than workers fill it would be handed a new wake-up per line, and
+  // an event loop runs its posted calls back to back, ahead of input.
+  std::atomic<bool> m_wakeOutstanding{false};
+  std::deque<Chunk> m_draining;  // taken from the queue, being applied
+  std::vector<Chunk> m_retired;  // applied, handed back at the next swap
 
   std::function<void()> m_wakeup;
   BenchView* m_pView = nullptr;

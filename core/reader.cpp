@@ -23,6 +23,7 @@ CReader::~CReader() {
   if (m_hReadThread.joinable()) {
     m_bRunning.store(false);
     m_bAbandon.store(true);
+    m_pState->m_pauses.Wake();
     m_hReadThread.join();
   }
   if (m_pSharedCopy) m_pSharedCopy->Settle();
@@ -61,6 +62,7 @@ void CReader::Start() {
 
 void CReader::Stop() {
   m_bRunning.store(false);
+  m_pState->m_pauses.Wake();
   m_pState->m_log.Append("ReadThread Stopping");
   if (!m_hReadThread.joinable()) return;
   bool ended;
@@ -96,6 +98,7 @@ int ReadThread(CReader* reader) {
     const RunOptions& options = state.m_options;
     std::uint64_t remainder = 0;
     int pass = 0;
+    PassPacing pacing(state.m_pauses, options.minPassPeriod);
     while (result == 1) {
       int m = 0;
       std::uint64_t passBytes = 0;
@@ -147,10 +150,10 @@ int ReadThread(CReader* reader) {
       }
       if (options.passLimit > 0 && pass >= options.passLimit) break;
       if (!reader->m_bRunning.load()) break;
-      if (passBytes == 0) {
-        std::this_thread::sleep_for(kEmptyPassPause);
-        checkAbandon();
-      }
+      pacing.AfterPass([reader] {
+        return !reader->m_bRunning.load() || reader->m_bAbandon.load();
+      });
+      checkAbandon();
     }
   } catch (const ReaderAbandoned&) {
     result = 0;

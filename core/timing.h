@@ -21,10 +21,6 @@ double SecondsSince(ClockValue start);
 // this much, so its rate is a finite lower bound rather than inf or nan.
 inline constexpr double kMinSeconds = 1e-6;
 
-// A pass that moved no data is followed by this pause, so that an empty
-// file or a File Size of 0 cannot flood the log faster than it is shown.
-inline constexpr std::chrono::milliseconds kEmptyPassPause{20};
-
 inline constexpr std::int64_t kBytesPerMB = 1048576;
 inline constexpr int kProgressEveryMB = 128;
 

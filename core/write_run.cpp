@@ -42,18 +42,18 @@ void WritePasses(BenchState& state, TestFile& file, WriterTicket& ticket) {
   if (!buffer) throw FileError("buffer", ENOMEM);
   char letter = 'A';
   int pass = 0;
+  PassPacing pacing(state.m_pauses, state.m_options.minPassPeriod);
   while (KeepWriting(state, ticket)) {
     file.SeekToStart();
     std::memset(buffer.Data(), letter, buffer.Size());
     letter = letter == 'Z' ? 'A' : static_cast<char>(letter + 1);
-    const int n = WritePass(state, file, buffer, bufferKB, ticket, ++pass);
+    WritePass(state, file, buffer, bufferKB, ticket, ++pass);
     if (state.m_options.passLimit > 0 && pass >= state.m_options.passLimit) {
       ticket.stopRequested.store(true);
     }
-    if (n == 0) {
-      std::this_thread::sleep_for(kEmptyPassPause);
-      state.CheckAbandon();
-    }
+    pacing.AfterPass(
+        [&] { return !KeepWriting(state, ticket) || state.m_bAbandon.load(); });
+    state.CheckAbandon();
   }
 }
 
@@ -64,6 +64,7 @@ void OnWrite(BenchState& state) {
   if (state.m_bWriting.load()) {
     state.m_bWriting.store(false);
     if (state.m_pLastWriter) state.m_pLastWriter->stopRequested.store(true);
+    state.m_pauses.Wake();
     state.m_view.SetWriteCaption("Write");
     state.m_log.Append("Stopping WriteThread.");
     return;

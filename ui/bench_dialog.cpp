@@ -5,7 +5,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -18,6 +17,8 @@
 #include "core/write_run.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
+#include "ui/group_box.h"
+#include "ui/log_view.h"
 #include "ui/resource.h"
 
 namespace ferrotick::ui {
@@ -158,17 +159,12 @@ void CBenchDlg::BuildControls() {
         widget = new QLineEdit(this);
         break;
       case Kind::kList: {
-        auto* list = new QListView(this);
+        auto* list = new CLogView(this);
         list->setModel(&m_logModel);
-        list->setUniformItemSizes(true);
-        // Laid out a batch at a time between events: a log of millions of
-        // lines growing under a flood never holds up input or painting.
-        list->setLayoutMode(QListView::Batched);
-        list->setBatchSize(4096);
         list->setEditTriggers(QAbstractItemView::NoEditTriggers);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
-        // Uniform sizes measure only the first line, so a horizontal bar
-        // would lie about the width; long lines are elided instead.
+        // Measuring every line for a horizontal bar would cost what the
+        // view saves; long lines are elided instead.
         list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         widget = list;
         break;
@@ -181,7 +177,7 @@ void CBenchDlg::BuildControls() {
         break;
       }
       case Kind::kGroup: {
-        auto* group = new QGroupBox(caption, this);
+        auto* group = new CGroupBox(caption, this);
         group->setFocusPolicy(Qt::NoFocus);
         widget = group;
         break;
@@ -203,7 +199,7 @@ void CBenchDlg::BuildControls() {
   m_pCancelInit = findChild<QPushButton*>(IdName(IDC_CANCEL_INIT));
   m_pRead = findChild<QPushButton*>(IdName(IDC_READ));
   m_pWrite = findChild<QPushButton*>(IdName(IDC_WRITE));
-  m_pLog = findChild<QListView*>(IdName(IDC_LOG));
+  m_pLog = findChild<CLogView*>(IdName(IDC_LOG));
   m_pFileSize = findChild<QLineEdit*>(IdName(IDC_FILE_SIZE));
   m_pBufferSize = findChild<QLineEdit*>(IdName(IDC_BUFFER_SIZE));
   static_cast<QPushButton*>(Control(IDC_CLEAR))->setDefault(true);
@@ -306,7 +302,9 @@ void CBenchDlg::DrainLog() {
     m_log.Drain(kSlice);
   } while (m_log.HasPending() && std::chrono::steady_clock::now() < deadline);
   m_state.ReapFinished();
-  // The rest waits for a timer, behind input, painting and other timers.
+  // Still behind: the wake-up stays outstanding, so no worker posts another
+  // call; the rest waits for the timer, behind input, painting and the
+  // other timers. Posted calls would run back to back, ahead of them all.
   if (m_log.HasPending() && !m_drainTimer.isActive()) m_drainTimer.start();
 }
 

@@ -15,10 +15,11 @@
 #include "ui/modal_host.h"
 
 class QLineEdit;
-class QListView;
 class QPushButton;
 
 namespace ferrotick::ui {
+
+class CLogView;
 
 class CBenchDlg : public QDialog, public BenchView {
   Q_OBJECT
@@ -64,7 +65,7 @@ class CBenchDlg : public QDialog, public BenchView {
   QPushButton* m_pCancelInit = nullptr;
   QPushButton* m_pRead = nullptr;
   QPushButton* m_pWrite = nullptr;
-  QListView* m_pLog = nullptr;
+  CLogView* m_pLog = nullptr;
   QLineEdit* m_pFileSize = nullptr;
   QLineEdit* m_pBufferSize = nullptr;
   QTimer m_drainTimer;

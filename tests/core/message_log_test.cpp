@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,15 +51,17 @@ TEST(MessageLog, WindowThreadLinesGoInAtOnceAndEmptyLinesCount) {
 
 TEST(MessageLog, WorkerLinesWaitForTheDrainAndFollowTheCommand) {
   MessageLog log;
+  const std::string longLine(200000, 'L');  // longer than a queue chunk
   std::thread([&] {
     log.Append("worker 1");
+    log.Append(longLine);
     log.Append("worker 2");
   }).join();
   EXPECT_EQ(log.Count(), 0u);
   log.Append("command line");  // the command running now comes first
-  EXPECT_EQ(log.Drain(), 2u);
-  EXPECT_EQ(AllLines(log),
-            (std::vector<std::string>{"command line", "worker 1", "worker 2"}));
+  EXPECT_EQ(log.Drain(), 3u);
+  EXPECT_EQ(AllLines(log), (std::vector<std::string>{"command line", "worker 1",
+                                                     longLine, "worker 2"}));
 }
 
 TEST(MessageLog, EnableTestsTakesEffectInOrderWithTheLines) {
@@ -67,36 +72,91 @@ TEST(MessageLog, EnableTestsTakesEffectInOrderWithTheLines) {
   RecordingObserver observer;
   log.SetObserver(&observer);
   std::thread([&] {
-    log.Append("before");
+    // Enough lines to fill more than one chunk of the queue.
+    for (int i = 0; i < 5000; ++i) log.Append("before");
     log.PostEnableTests(true);
     log.Append("after");
   }).join();
   EXPECT_FALSE(view.testsEnabled);
   log.Drain();
   EXPECT_TRUE(view.testsEnabled);
-  // The observer saw "before" stored as one batch, then "after".
+  // The observer saw the lines before the request stored as one batch,
+  // then "after".
   EXPECT_EQ(observer.events,
-            (std::vector<std::string>{"appending 0-0", "appended",
-                                      "appending 1-1", "appended"}));
+            (std::vector<std::string>{"appending 0-4999", "appended",
+                                      "appending 5000-5000", "appended"}));
   // On the window thread the request takes effect at once.
   log.PostEnableTests(false);
   EXPECT_FALSE(view.testsEnabled);
 }
 
-TEST(MessageLog, WakesTheWindowThreadOncePerBatch) {
+TEST(MessageLog, OneWakeUpIsOutstandingUntilTheWindowThreadCatchesUp) {
   MessageLog log;
   std::atomic<int> wakeups{0};
   log.SetWakeup([&] { ++wakeups; });
-  std::thread([&] {
-    for (int i = 0; i < 100; ++i) log.Append("x");
-  }).join();
+  auto fromWorker = [&](int lines) {
+    std::thread([&] {
+      for (int i = 0; i < lines; ++i) log.Append("x");
+    }).join();
+  };
+  fromWorker(100);
   EXPECT_EQ(wakeups.load(), 1);
-  log.Drain();
-  std::thread([&] { log.Append("y"); }).join();
+  // Behind: lines that come meanwhile call no new wake-up.
+  EXPECT_EQ(log.Drain(10), 10u);
+  EXPECT_TRUE(log.HasPending());
+  fromWorker(100);
+  EXPECT_EQ(wakeups.load(), 1);
+  EXPECT_EQ(log.Drain(), 90u);  // what it had taken from the queue
+  EXPECT_TRUE(log.HasPending());
+  EXPECT_EQ(log.Drain(), 100u);
+  EXPECT_FALSE(log.HasPending());
+  EXPECT_EQ(wakeups.load(), 1);
+  // Caught up: the next line wakes it again.
+  fromWorker(1);
   EXPECT_EQ(wakeups.load(), 2);
   log.Append("window lines never wake");
   EXPECT_EQ(wakeups.load(), 2);
   EXPECT_EQ(log.Drain(), 1u);
+}
+
+TEST(MessageLog, NoWakeUpIsLostWhileWorkersAppendAsItCatchesUp) {
+  // The window thread sleeps until woken, and drains in small slices while
+  // behind; a lost wake-up leaves it asleep with lines queued.
+  MessageLog log;
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool woken = false;
+  log.SetWakeup([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    woken = true;
+    cv.notify_one();
+  });
+  constexpr int kThreads = 3;
+  constexpr int kLines = 20000;
+  std::vector<std::thread> workers;
+  for (int t = 0; t < kThreads; ++t) {
+    workers.emplace_back([&log, t] {
+      for (int i = 0; i < kLines; ++i) {
+        log.Append("line");
+        if (i % (100 + t) == 0) std::this_thread::yield();
+      }
+    });
+  }
+  int lost = 0;
+  while (log.Count() < static_cast<std::size_t>(kThreads * kLines)) {
+    if (!log.HasPending()) {
+      std::unique_lock<std::mutex> lock(mutex);
+      if (!cv.wait_for(lock, std::chrono::seconds(10), [&] { return woken; })) {
+        ++lost;
+        break;
+      }
+      woken = false;
+    }
+    log.Drain(7);
+  }
+  for (auto& w : workers) w.join();
+  EXPECT_EQ(lost, 0);
+  EXPECT_EQ(log.Count(), static_cast<std::size_t>(kThreads * kLines));
 }
 
 TEST(MessageLog, LinesFromSeveralThreadsAreWholeAndInTheirThreadsOrder) {
@@ -233,6 +293,10 @@ namespace {
 
 TEST(LineStore, LinesAcrossBlocksLongLinesAndEmptyLines) {
   LineStore store;
+  // A short log, as the command line keeps between prints, stays small.
+  for (int i = 0; i < 10; ++i) store.Add("Wrote 1MB: 1234.567MBs");
+  EXPECT_LE(store.MemoryBytes(), 2 * LineStore::kFirstBlockBytes);
+  store.Clear();
   std::vector<std::string> expected;
   const std::string huge(LineStore::kBlockBytes + 3, 'h');
   for (int i = 0; i < 200000; ++i) {

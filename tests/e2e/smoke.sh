@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Starts the real program in a private X server, checks that its window
 # appears with its caption and its template's proportions, saves a
-# screenshot, and closes it with Escape.
+# screenshot, checks the group boxes in it, and closes it with Escape.
 #
 # Usage: smoke.sh PROGRAM OUTPUT_DIR
 # Exits 77 (a skip for CTest) when the X tools are missing.
@@ -99,6 +99,53 @@ else
 fi
 [ -s "$shot" ] || fail "no screenshot"
 echo "screenshot $shot"
+
+# Group boxes as a classic dialog draws them: the frame's top line runs
+# through the middle of the title (drawn from the box's top), the title is
+# inset from the left and the line is broken behind it. Positions are in
+# dialog units: 329 x 193 across the window; a title is 8 units high.
+read -r shot_w shot_h < <(identify -format "%w %h" "$shot")
+convert "$shot" -colorspace gray -depth 8 txt:- | awk -v W="$shot_w" -v H="$shot_h" '
+  function X(du) { return int(du * W / 329 + 0.5) }
+  function Y(du) { return int(du * H / 193 + 0.5) }
+  function fault(text) { print "FAIL: group box " text; bad = 1 }
+  # A box at gx, gy, gw wide, whose first control inside starts at y = first.
+  function check(name, gx, gy, gw, first,    x0, x1, x, y, n, dark, line,
+                 above, under, left, gap) {
+    # The top line, right of any title and left of the log list.
+    x0 = X(gx + 33); x1 = X(gx + gw - 3 < 75 ? gx + gw - 3 : 75)
+    line = -1
+    for (y = Y(gy) - 1; y < Y(first) && line < 0; y++) {
+      dark = n = 0
+      for (x = x0; x <= x1; x++) { n++; dark += g[x, y] < 215 }
+      if (dark >= 0.9 * n) line = y
+    }
+    if (line < 0) { fault(name ": no top line above the controls in it"); return }
+    if (line < Y(gy + 2) || line > Y(gy + 6))
+      fault(name ": its top line (y " line ") does not run through the title")
+    above = under = 0; left = 1e9
+    for (y = Y(gy); y <= 2 * line - Y(gy); y++)
+      for (x = X(gx); x < x0; x++)
+        if (g[x, y] < 120) {
+          above += y < line; under += y > line; if (x < left) left = x
+        }
+    if (!above || !under) fault(name ": no title across its top line")
+    if (left <= X(gx) + 2) fault(name ": the title is not inset")
+    gap = 0
+    for (x = X(gx) + 2; x < left; x++) gap += g[x, line] >= 215
+    if (!gap) fault(name ": the top line runs on behind the title")
+  }
+  NR > 1 {
+    split($1, at, /[,:]/); v = $2; gsub(/[^0-9,]/, "", v); split(v, c, ",")
+    g[at[1], at[2]] = c[1]
+  }
+  END {
+    check("Setup", 7, 3, 68, 13)
+    check("Tests", 7, 105, 68, 116)
+    check("Misc", 7, 156, 315, 166)
+    exit bad
+  }' || fail "group boxes are not drawn as a classic dialog draws them"
+echo "group boxes: titles on their frames"
 
 xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
 xdotool key --clearmodifiers Escape

@@ -248,7 +248,10 @@ class DialogStressTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void initTestCase() { KeepQtPoolThreads(); }
+  void initTestCase() {
+    KeepQtPoolThreads();
+    StartQtPaintThreads();
+  }
   void cleanup();
   void randomPressesLeaveNothingBehind();
 

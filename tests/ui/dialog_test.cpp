@@ -2,18 +2,20 @@
 // validation, keys, the log view, and every command through the window.
 #include <QFile>
 #include <QLineEdit>
-#include <QListView>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <atomic>
 #include <thread>
+#include <vector>
 
 #include "tests/ui/fake_modal.h"
 #include "tests/ui/process_probe.h"
 #include "ui/bench_dialog.h"
+#include "ui/log_view.h"
 #include "ui/resource.h"
 
 namespace ferrotick::ui::test {
@@ -29,6 +31,30 @@ QStringList Lines(const MessageLog& log) {
   QStringList lines;
   for (std::size_t i = 0; i < log.Count(); ++i) lines << Text(log.Line(i));
   return lines;
+}
+
+// The log's rows on screen whose line has text but which show none, as
+// "row: line" entries; empty when every such row is painted. A grab paints
+// the view as it would be painted on screen at this moment.
+QStringList BlankRows(CLogView* view, const MessageLog& log) {
+  const QImage image = view->viewport()->grab().toImage().convertToFormat(
+      QImage::Format_Grayscale8);
+  const int base = qGray(view->palette().color(QPalette::Base).rgb());
+  QStringList blank;
+  const int height = view->RowHeight();
+  for (int r = 0; (r + 1) * height <= image.height(); ++r) {
+    const std::size_t row = static_cast<std::size_t>(view->TopRow() + r);
+    if (row >= log.Count() || log.Line(row).empty()) continue;
+    int ink = 0;
+    for (int y = r * height; y < (r + 1) * height; ++y) {
+      const uchar* pixels = image.constScanLine(y);
+      for (int x = 0; x < image.width(); ++x) {
+        ink += std::abs(pixels[x] - base) > 96;
+      }
+    }
+    if (ink < 4) blank << QString::number(row) + ": " + Text(log.Line(row));
+  }
+  return blank;
 }
 
 void MakeFile(const QString& path, qint64 bytes) {
@@ -73,6 +99,7 @@ class DialogTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void initTestCase() { StartQtPaintThreads(); }
   void typingZeroIntoFileSizeReportsTheRange();
   void emptyingBufferSizeAsksForAnInteger();
   void fileSizeIsCheckedBeforeBufferSize();
@@ -81,7 +108,10 @@ class DialogTest : public QObject {
   void escapeExitAndTheCloseBoxEndTheDialog();
   void escapeEndsTheModalLoop();
   void logViewNeitherSelectsNorScrolls();
+  void logIsAListToScrollAndSelectIn();
   void workerLinesArriveThroughTheWindowThread();
+  void visibleRowsArePaintedDuringAFlood();
+  void visibleRowsArePaintedDuringAWriteRun();
   void createThroughTheWindow();
   void cancelledChooserLogsNothing();
   void cancelStopsAFill();
@@ -236,21 +266,22 @@ void DialogTest::escapeEndsTheModalLoop() {
 
 void DialogTest::logViewNeitherSelectsNorScrolls() {
   Window w;
-  auto* view = qobject_cast<QListView*>(w.dlg.Control(IDC_LOG));
+  auto* view = qobject_cast<CLogView*>(w.dlg.Control(IDC_LOG));
+  QVERIFY(view);
   MessageLog& log = w.dlg.Log();
   for (int i = 0; i < 300; ++i) log.Append("line " + std::to_string(i));
   QCOMPARE(view->model()->rowCount(), 300);
-  QCOMPARE(view->verticalScrollBar()->value(), 0);  // stayed at the top
+  QCOMPARE(view->TopRow(), 0);  // stayed at the top
 
   view->scrollTo(view->model()->index(150, 0),
                  QAbstractItemView::PositionAtTop);
-  const int where = view->verticalScrollBar()->value();
-  QVERIFY(where > 0);
+  QCOMPARE(view->TopRow(), 150);
   for (int i = 0; i < 300; ++i) log.Append("more");
   QCoreApplication::processEvents();
-  QCOMPARE(view->verticalScrollBar()->value(), where);
+  QCOMPARE(view->TopRow(), 150);
   QVERIFY(!view->selectionModel()->hasSelection());
   QCOMPARE(view->model()->rowCount(), 600);
+  QVERIFY(BlankRows(view, log).isEmpty());
 
   // Bytes are stored as given and shown decoded as UTF-8.
   log.Append("caf\xc3\xa9");
@@ -263,7 +294,55 @@ void DialogTest::logViewNeitherSelectsNorScrolls() {
 
   w.Click(IDC_CLEAR);
   QCOMPARE(view->model()->rowCount(), 0);
+  QCOMPARE(view->TopRow(), 0);
   QVERIFY(!view->model()->data(view->model()->index(0, 0)).isValid());
+}
+
+void DialogTest::logIsAListToScrollAndSelectIn() {
+  Window w;
+  QVERIFY(w.active);
+  auto* view = qobject_cast<CLogView*>(w.dlg.Control(IDC_LOG));
+  MessageLog& log = w.dlg.Log();
+  for (int i = 0; i < 1000; ++i) log.Append("line " + std::to_string(i));
+  const int page = view->PageRows();
+  QVERIFY(page > 3);
+
+  // A click selects the line under the mouse.
+  const int height = view->RowHeight();
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                    QPoint(20, 2 * height + height / 2));
+  QCOMPARE(view->currentIndex().row(), 2);
+  QVERIFY(view->selectionModel()->isRowSelected(2, QModelIndex()));
+  QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(view));
+
+  // The keys move the selection and scroll to keep it on screen.
+  QTest::keyClick(view, Qt::Key_Down);
+  QCOMPARE(view->currentIndex().row(), 3);
+  QTest::keyClick(view, Qt::Key_PageDown);
+  QCOMPARE(view->currentIndex().row(), 3 + page - 1);
+  QTest::keyClick(view, Qt::Key_End);
+  QCOMPARE(view->currentIndex().row(), 999);
+  QCOMPARE(view->TopRow(), 1000 - page);
+  QVERIFY(view->selectionModel()->isRowSelected(999, QModelIndex()));
+  QCOMPARE(view->selectionModel()->selectedRows().size(), 1);
+  QTest::keyClick(view, Qt::Key_Home);
+  QCOMPARE(view->TopRow(), 0);
+
+  // The wheel scrolls without selecting; new lines move nothing.
+  QWheelEvent wheel(
+      QPointF(20, 20), view->viewport()->mapToGlobal(QPointF(20, 20)), QPoint(),
+      QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(view->viewport(), &wheel);
+  const int top = view->TopRow();
+  QVERIFY(top > 0);
+  for (int i = 0; i < 100; ++i) log.Append("new");
+  QCOMPARE(view->TopRow(), top);
+  QCOMPARE(view->currentIndex().row(), 0);
+  QVERIFY(BlankRows(view, log).isEmpty());
+
+  // Typing a letter searches nothing and changes nothing.
+  QTest::keyClick(view, Qt::Key_L);
+  QCOMPARE(view->currentIndex().row(), 0);
 }
 
 void DialogTest::workerLinesArriveThroughTheWindowThread() {
@@ -283,8 +362,70 @@ void DialogTest::workerLinesArriveThroughTheWindowThread() {
   QCOMPARE(log.Count(), std::size_t{0});
   QTRY_COMPARE_WITH_TIMEOUT(log.Count(), std::size_t{1000}, kWorkerWaitMs);
   QCOMPARE(Text(log.Line(999)), QStringLiteral("w999"));
-  auto* view = qobject_cast<QListView*>(w.dlg.Control(IDC_LOG));
+  auto* view = qobject_cast<CLogView*>(w.dlg.Control(IDC_LOG));
   QCOMPARE(view->model()->rowCount(), 1000);
+}
+
+void DialogTest::visibleRowsArePaintedDuringAFlood() {
+  Window w;
+  QVERIFY(w.active);
+  auto* view = qobject_cast<CLogView*>(w.dlg.Control(IDC_LOG));
+  MessageLog& log = w.dlg.Log();
+  constexpr int kWorkers = 3;
+  constexpr int kLines = 300000;
+  std::atomic<int> running{kWorkers};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < kWorkers; ++t) {
+    workers.emplace_back([&log, &running, t] {
+      for (int i = 0; i < kLines; ++i) {
+        log.Append("worker " + std::to_string(t) + " line " +
+                   std::to_string(i));
+      }
+      --running;
+    });
+  }
+  // Looked at while lines arrive: at the top, then where the user scrolled.
+  int grabs = 0;
+  QStringList blank;
+  while (running.load() > 0 || log.HasPending()) {
+    QTest::qWait(5);
+    if (grabs == 5) view->verticalScrollBar()->setValue(log.Count() / 2);
+    blank += BlankRows(view, log);
+    ++grabs;
+  }
+  for (std::thread& worker : workers) worker.join();
+  QVERIFY2(blank.isEmpty(), qPrintable(blank.mid(0, 5).join(u'\n')));
+  QVERIFY(grabs > 5);
+  QVERIFY(view->TopRow() > 0);
+  QCOMPARE(view->model()->rowCount(), kWorkers * kLines);
+}
+
+void DialogTest::visibleRowsArePaintedDuringAWriteRun() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("small.tmp"));
+  MakeFile(path, qint64{1} << 20);
+  Window w;
+  QVERIFY(w.active);
+  auto* view = qobject_cast<CLogView*>(w.dlg.Control(IDC_LOG));
+  MessageLog& log = w.dlg.Log();
+  w.modal.answers.push_back(path.toStdString());
+  w.Click(IDC_USE_EXISTING);
+  w.Type(IDC_BUFFER_SIZE, QStringLiteral("64"));
+  // Passes back to back: thousands of lines a second, the hardest case.
+  w.dlg.State().m_options.minPassPeriod = {};
+  w.Click(IDC_WRITE);
+  QStringList blank;
+  for (int grab = 0; grab < 40; ++grab) {
+    QTest::qWait(25);
+    if (grab == 20) view->verticalScrollBar()->setValue(log.Count() - 5);
+    blank += BlankRows(view, log);
+  }
+  w.Click(IDC_WRITE);
+  QTRY_VERIFY_WITH_TIMEOUT(
+      w.LogLines().contains(path + QStringLiteral(" Closed.")), kWorkerWaitMs);
+  QVERIFY2(blank.isEmpty(), qPrintable(blank.mid(0, 5).join(u'\n')));
+  QVERIFY(w.LogLines().filter(QStringLiteral("Wrote 1MB: ")).size() > 20);
 }
 
 void DialogTest::createThroughTheWindow() {

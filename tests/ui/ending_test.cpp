@@ -273,6 +273,7 @@ class EndingTest : public QObject {
 
 void EndingTest::initTestCase() {
   KeepQtPoolThreads();
+  StartQtPaintThreads();
   // Qt's file dialog opens the MIME database on first use and keeps it for
   // the life of the process; open one once so counts compare like with
   // like.

@@ -3,7 +3,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QPushButton>
 #include <QWindow>
 #include <QtTest>
@@ -12,6 +11,8 @@
 #include "ui/bench_app.h"
 #include "ui/bench_dialog.h"
 #include "ui/dialog_units.h"
+#include "ui/group_box.h"
+#include "ui/log_view.h"
 #include "ui/modal_host.h"
 #include "ui/resource.h"
 
@@ -63,6 +64,7 @@ class LayoutTest : public QObject {
   void baseUnitsFollowTheFont();
   void controlsSitAtTheirTemplatePositions();
   void everyControlIsReachableByTheMouse();
+  void groupBoxTitlesSitOnTheirFrames();
   void startUpState();
   void tooltipsExactlyOnTheTenControls();
   void tabOrderAndFocus();
@@ -160,6 +162,38 @@ void LayoutTest::everyControlIsReachableByTheMouse() {
   }
 }
 
+void LayoutTest::groupBoxTitlesSitOnTheirFrames() {
+  CFakeModal modal;
+  CBenchDlg dlg(&modal);
+  const QList<CGroupBox*> groups = dlg.findChildren<CGroupBox*>();
+  QCOMPARE(groups.size(), 3);
+  for (CGroupBox* group : groups) {
+    const QByteArray name = group->objectName().toLatin1();
+    const QRect title = group->TitleRect();
+    // Inside the box, inset at the left, its middle on the top line.
+    QVERIFY2(group->rect().contains(title), name);
+    QVERIFY2(title.left() > 0, name);
+    QVERIFY2(qAbs(title.center().y() - group->FrameTop()) <= 1, name);
+    // Nothing in the box touches the title or the top line.
+    const QRect box = group->geometry();
+    for (QWidget* control : dlg.findChildren<QWidget*>()) {
+      if (control != group && box.contains(control->geometry())) {
+        QVERIFY2(control->y() > box.y() + title.bottom() + 1,
+                 qPrintable(control->objectName()));
+      }
+    }
+    // Drawn: the line runs right of the title and is broken behind it.
+    const QImage image = group->grab().toImage();
+    const QRgb line = group->palette().color(QPalette::Dark).rgb();
+    const int y = group->FrameTop();
+    for (int x = title.right() + 2; x < group->width() - 2; ++x) {
+      QVERIFY2(image.pixel(x, y) == line, name);
+    }
+    QVERIFY2(image.pixel(1, y) == line, name);
+    QVERIFY2(image.pixel(title.left(), y) != line, name);
+  }
+}
+
 void LayoutTest::startUpState() {
   CFakeModal modal;
   CBenchDlg dlg(&modal);
@@ -198,9 +232,10 @@ void LayoutTest::startUpState() {
   QVERIFY(sizes.contains(QSize(16, 16)));
   QVERIFY(sizes.contains(QSize(32, 32)));
 
-  auto* list = qobject_cast<QListView*>(dlg.Control(IDC_LOG));
+  auto* list = qobject_cast<CLogView*>(dlg.Control(IDC_LOG));
   QVERIFY(list);
-  QVERIFY(list->uniformItemSizes());
+  QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
+  QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
 }
 
 void LayoutTest::tooltipsExactlyOnTheTenControls() {

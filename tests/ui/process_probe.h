@@ -5,6 +5,8 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <QImage>
+#include <QPainter>
 #include <QThreadPool>
 #include <algorithm>
 #include <chrono>
@@ -69,6 +71,18 @@ inline std::string NewDescriptors(const std::vector<std::string>& before,
   std::string text;
   for (const std::string& fd : added) text += fd + " ";
   return text;
+}
+
+// Qt scales large images on threads of another pool of its own, started by
+// the first such paint (a list's scroll bar, say) and kept while painting
+// goes on. Started before any thread is counted, they are nobody's run.
+inline void StartQtPaintThreads() {
+  QImage small(64, 64, QImage::Format_ARGB32_Premultiplied);
+  small.fill(Qt::gray);
+  QImage large(1024, 1024, QImage::Format_ARGB32_Premultiplied);
+  QPainter painter(&large);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(large.rect(), small);  // a scaling big enough to share
 }
 
 }  // namespace ferrotick::ui::test
