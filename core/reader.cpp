@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/transfer_buffer.h"
+#include "core/workers.h"
 
 namespace ferrotick {
 
@@ -42,7 +43,7 @@ void CReader::Start() {
   m_bRunning.store(true);
   auto copy = std::make_shared<SharedCopy>(m_file.Descriptor());
   try {
-    m_hReadThread = std::thread([this, copy] {
+    m_hReadThread = StartWorkerThread([this, copy] {
       const PrivateTableScope table(copy.get());
       // The window thread may close the shared table's copy at its next
       // reap.

@@ -1,10 +1,46 @@
 #include "core/workers.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <system_error>
 #include <utility>
 
 namespace ferrotick {
+
+namespace {
+
+// Blocks the asynchronous signals on the calling thread for its life; a
+// thread started meanwhile keeps that mask.
+class AsyncSignalsBlocked {
+ public:
+  AsyncSignalsBlocked() {
+    sigset_t blocked;
+    ::sigfillset(&blocked);
+    // Faults are raised on the thread that causes them and stay deliverable.
+    for (int fault :
+         {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT}) {
+      ::sigdelset(&blocked, fault);
+    }
+    ::pthread_sigmask(SIG_BLOCK, &blocked, &m_previous);
+  }
+  ~AsyncSignalsBlocked() {
+    ::pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
+  }
+  AsyncSignalsBlocked(const AsyncSignalsBlocked&) = delete;
+  AsyncSignalsBlocked& operator=(const AsyncSignalsBlocked&) = delete;
+
+ private:
+  sigset_t m_previous;
+};
+
+}  // namespace
+
+std::thread StartWorkerThread(std::function<void()> body) {
+  const AsyncSignalsBlocked blocked;
+  return std::thread(std::move(body));
+}
 
 Workers::~Workers() { JoinAll(); }
 
@@ -13,16 +49,17 @@ bool Workers::Start(std::function<void()> body,
   Reap();
   auto done = std::make_shared<std::atomic<bool>>(false);
   try {
-    std::thread thread([body = std::move(body), done, copy, hook = m_finished] {
-      const PrivateTableScope table(copy.get());
-      // The window thread may close the shared table's copy now, well
-      // before the run's own close, which is then the file's last.
-      if (copy && copy->Detached() && hook) hook();
-      body();
-      if (copy) copy->Release();
-      done->store(true, std::memory_order_release);
-      if (hook) hook();
-    });
+    std::thread thread = StartWorkerThread(
+        [body = std::move(body), done, copy, hook = m_finished] {
+          const PrivateTableScope table(copy.get());
+          // The window thread may close the shared table's copy now, well
+          // before the run's own close, which is then the file's last.
+          if (copy && copy->Detached() && hook) hook();
+          body();
+          if (copy) copy->Release();
+          done->store(true, std::memory_order_release);
+          if (hook) hook();
+        });
     m_workers.push_back(Worker{std::move(thread), std::move(done)});
   } catch (const std::system_error&) {
     return false;

@@ -17,6 +17,12 @@
 
 namespace ferrotick {
 
+// A thread for a run, started with the asynchronous signals (Ctrl-C,
+// SIGTERM, SIGHUP...) blocked, so that they reach the thread that waits
+// for them rather than a run deep in its transfers. Throws
+// std::system_error as std::thread does.
+std::thread StartWorkerThread(std::function<void()> body);
+
 class Workers {
  public:
   Workers() = default;

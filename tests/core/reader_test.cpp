@@ -1,9 +1,12 @@
 #include "core/reader.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 #include "tests/core/fake_view.h"
@@ -272,6 +275,50 @@ TEST(Read, EndingTheBenchAbandonsAReaderSilently) {
   }
   EXPECT_EQ(testing::ThreadCount(), threadsBefore);
   EXPECT_EQ(OpenDescriptors(), fdsBefore);
+}
+
+// Ctrl-C or SIGTERM to the program must reach the thread that waits for
+// it: a run deep in its transfers may not get to a handler for seconds.
+std::atomic<pid_t> g_handledOn{0};
+void RecordHandlingThread(int) { g_handledOn.store(::gettid()); }
+
+TEST(Read, SignalsToTheProgramReachTheWaitingThreadNotARun) {
+  TempDir dir;
+  const std::string path = dir.File("signals.tmp");
+  MakeFile(path, 2 * kMB);
+  Bench bench;
+  bench.state.m_strPath.Set(path);
+  OnRead(bench.state);
+  std::atomic<bool> release{false};
+  ASSERT_TRUE(bench.state.m_workers.Start([&release] {
+    while (!release.load()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }));
+  ASSERT_TRUE(
+      bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 2; }));
+
+  struct sigaction action {};
+  struct sigaction previous {};
+  action.sa_handler = RecordHandlingThread;
+  ::sigaction(SIGUSR1, &action, &previous);
+  sigset_t usr1;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  // While this thread holds it off, a run that took the signal would have
+  // handled it at once; none may, so it waits for this thread.
+  g_handledOn.store(0);
+  ::pthread_sigmask(SIG_BLOCK, &usr1, nullptr);
+  ::kill(::getpid(), SIGUSR1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(g_handledOn.load(), 0);
+  ::pthread_sigmask(SIG_UNBLOCK, &usr1, nullptr);
+  EXPECT_EQ(g_handledOn.load(), ::gettid());
+  ::sigaction(SIGUSR1, &previous, nullptr);
+
+  release.store(true);
+  OnRead(bench.state);
+  EXPECT_TRUE(bench.WaitIdle());
 }
 
 }  // namespace
