@@ -16,7 +16,10 @@ processor. So before the rounds of a buffered configuration the plain loop
 runs at each of --offsets in a few rotating rounds, and the offset with the
 best median rate is its placement for the rounds that follow.
 
-The file is deleted right before every create run. The first round is a
+The file is deleted right before every create run, and the machine's dirty
+data is written out and its page cache dropped (where we may), so that each
+create starts from the same state instead of behind the writeback of the
+program before it. The first round is a
 warm-up and is dropped; the median, minimum and maximum of the paired
 ratios A/B1, A/B2 (and A0/B1) of the other rounds are what we quote, since
 absolute rates on a shared virtual machine swing by several times from one
@@ -121,6 +124,17 @@ def remove(path):
         pass
 
 
+def settle(path):
+    """Deletes the file and lets the writeback of earlier runs finish."""
+    remove(path)
+    os.sync()
+    try:
+        with open("/proc/sys/vm/drop_caches", "w") as f:
+            f.write("1\n")
+    except OSError:
+        pass  # not root: the sync alone
+
+
 def load_average():
     try:
         with open("/proc/loadavg") as f:
@@ -152,7 +166,7 @@ def calibrate(args, run, path, size_mb, buffer_kb):
     for _, turn in rotations(offsets, args.calibrate_rounds):
         for offset in turn:
             if run == "create":
-                remove(path)
+                settle(path)
             rates[offset].append(
                 plain(args.plain, run, path, size_mb, buffer_kb, args.honest,
                       offset))
@@ -188,7 +202,7 @@ def measure(args, run, size_mb, buffer_kb, pairs):
         got, cpu = {}, {}
         for name in turn:
             if run == "create":
-                remove(path)
+                settle(path)
             got[name] = programs[name]()
             cpu[name] = bytes_moved / max(last_cpu_seconds, 1e-6)
         if round_index == 0:
