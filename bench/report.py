@@ -124,7 +124,10 @@ def main():
         "",
         "Rounds interleave the programs, rotating their order (A B1 B2, "
         "B1 B2 A, B2 A B1, ...); the first round is a warm-up and is dropped; "
-        "the file is deleted right before every create run. Rewrite and read "
+        "the file is deleted right before every create run, after which "
+        "the machine's dirty data is written out (`sync`) and its page "
+        "cache dropped, so that each create starts from the same state. "
+        "Rewrite and read "
         "work on a file made once before their rounds, so reads come from "
         "the page cache, as they do in the dialog with default options. "
         "Each cell is the median of the paired ratios with their minimum and "
