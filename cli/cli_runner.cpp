@@ -106,6 +106,9 @@ StopSignalScope::StopSignalScope(int wakeFd)
   g_interrupts.store(0);
   struct sigaction action {};
   action.sa_handler = OnInterruptSignal;
+  // A write to a stalled output goes on after the handler; the main loop's
+  // poll returns early all the same.
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   for (std::size_t i = 0; i < kStopSignalCount; ++i) {
     ::sigaction(kStopSignals[i], &action, &g_previousActions[i]);

@@ -39,6 +39,7 @@ class Child {
       const std::string& prefix,
       std::chrono::milliseconds timeout = std::chrono::seconds(30));
   void Signal(int signal);
+  pid_t Pid() const { return m_pid; }
   // Reads both pipes to their end and reaps the child; kills it first
   // when it has not ended in time.
   ChildResult Wait(

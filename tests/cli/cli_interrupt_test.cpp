@@ -2,10 +2,13 @@
 // dialog's controls do, and the run's closing lines still print.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/syscall.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -153,6 +156,55 @@ TEST(CliInterrupt, ReadIsStoppedByTheToggle) {
     EXPECT_EQ(lines.back().rfind("Read 8MB: ", 0), 0u);
   }
   EXPECT_NE(result.err.find(": stopped: "), std::string::npos);
+}
+
+// What /proc says of the child's main thread: the `field` line of its
+// status, or the system call it is blocked in.
+std::string ProcLine(pid_t pid, const std::string& file,
+                     const std::string& field = "") {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(field, 0) == 0) return line;
+  }
+  return {};
+}
+
+bool PollUntil(const std::function<bool()>& done) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+// A stop that comes while the output is stalled (a full pipe, a paused
+// terminal) must not break the write under way: it is a stop, not a
+// failure to write.
+TEST(CliInterrupt, AStopWhileTheOutputIsStalledIsAStop) {
+  const auto& [dir, path] = Scratch();
+  MakeFile(path, kMiB);
+  Child cli =
+      StartCli({"write", path, "--passes", "1000000", "--buffer", "1024"});
+  ASSERT_TRUE(cli.WaitForLine("Wrote 1MB: "));
+  // Nobody reads: the pipe fills and the program waits in a write.
+  const std::string inWrite = std::to_string(SYS_write) + " ";
+  ASSERT_TRUE(PollUntil(
+      [&] { return ProcLine(cli.Pid(), "syscall").rfind(inWrite, 0) == 0; }));
+  cli.Signal(SIGINT);
+  ASSERT_TRUE(PollUntil([&] {
+    return ProcLine(cli.Pid(), "status", "ShdPnd:") ==
+           "ShdPnd:\t0000000000000000";
+  }));
+  const ChildResult result = cli.Wait();
+
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err.find("cannot write output"), std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find(": stopped: "), std::string::npos) << result.err;
+  EXPECT_EQ(SplitLines(result.out).back(), path + " Closed.");
 }
 
 }  // namespace
