@@ -36,9 +36,7 @@ std::string PassJson(const PassRecord& record, const RunOptions& options,
                      std::string_view path) {
   const double seconds = record.seconds;
   const double bytesPerSecond =
-      record.bytes == 0 ? 0.0
-                        : static_cast<double>(record.bytes) /
-                              (seconds >= kMinSeconds ? seconds : kMinSeconds);
+      Rate(static_cast<double>(record.bytes), seconds);
   Json pass;
   pass["run"] = record.run;
   pass["pass"] = record.pass;
@@ -74,15 +72,16 @@ std::string MeasureJson(const MeasureReport& report) {
     const RateSummary summary = Summarize(measured.rates);
     Json run = {{"run", measured.run}, {"passes", summary.passes}};
     if (summary.passes > 0) {
-      run["median_mb_per_s"] = Rounded(summary.median, 3);
-      run["min_mb_per_s"] = Rounded(summary.min, 3);
-      run["max_mb_per_s"] = Rounded(summary.max, 3);
+      // From bytes and seconds, as the pass lines' mib_per_s.
+      run["median_mib_per_s"] = Rounded(summary.median, 3);
+      run["min_mib_per_s"] = Rounded(summary.min, 3);
+      run["max_mib_per_s"] = Rounded(summary.max, 3);
     }
     run["spread"] =
         summary.spread ? Json(Rounded(*summary.spread, 4)) : Json(nullptr);
     Json rates = Json::array();
     for (double rate : measured.rates) rates.push_back(Rounded(rate, 3));
-    run["mb_per_s"] = std::move(rates);
+    run["mib_per_s"] = std::move(rates);
     runs.push_back(std::move(run));
   }
   Json out = {{"run", "measure"},

@@ -77,9 +77,9 @@ TEST(CliMeasure, SummarisesFillWriteAndReadAndLeavesNothing) {
   for (const Json& run : summary["runs"]) {
     const std::size_t passes = run["run"] == "fill" ? 1 : 2;
     EXPECT_EQ(run["passes"], passes);
-    EXPECT_EQ(run["mb_per_s"].size(), passes);
-    EXPECT_LE(run["min_mb_per_s"].get<double>(),
-              run["median_mb_per_s"].get<double>());
+    EXPECT_EQ(run["mib_per_s"].size(), passes);
+    EXPECT_LE(run["min_mib_per_s"].get<double>(),
+              run["median_mib_per_s"].get<double>());
   }
   EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{});
 }
