@@ -50,6 +50,26 @@ bool TruncateUnlessEmpty(int fd) {
 
 long RawClose(int fd) { return ::syscall(SYS_close, fd); }
 
+// Positional transfers through the raw system call: no cancellation point
+// and no file-position lock. Only 64-bit ABIs pass the offset in one
+// register; elsewhere the C library splits it as that ABI wants.
+long PositionalRead(int fd, void* buffer, std::size_t n, std::uint64_t at) {
+#if defined(__LP64__)
+  return ::syscall(SYS_pread64, fd, buffer, n, static_cast<off_t>(at));
+#else
+  return ::pread64(fd, buffer, n, static_cast<off64_t>(at));
+#endif
+}
+
+long PositionalWrite(int fd, const void* buffer, std::size_t n,
+                     std::uint64_t at) {
+#if defined(__LP64__)
+  return ::syscall(SYS_pwrite64, fd, buffer, n, static_cast<off_t>(at));
+#else
+  return ::pwrite64(fd, buffer, n, static_cast<off64_t>(at));
+#endif
+}
+
 }  // namespace
 
 FileError::FileError(const std::string& what, int error)
@@ -151,8 +171,7 @@ std::uint64_t TestFile::Length() const {
 std::size_t TestFile::Read(void* buffer, std::size_t n) {
   for (;;) {
     const long got = m_bStream ? ::syscall(SYS_read, m_fd, buffer, n)
-                               : ::syscall(SYS_pread64, m_fd, buffer, n,
-                                           static_cast<off_t>(m_offset));
+                               : PositionalRead(m_fd, buffer, n, m_offset);
     if (got >= 0) {
       m_offset += static_cast<std::uint64_t>(got);
       return static_cast<std::size_t>(got);
@@ -169,8 +188,7 @@ void TestFile::Write(const void* buffer, std::size_t n) {
   const char* bytes = static_cast<const char*>(buffer);
   while (n > 0) {
     const long put = m_bStream ? ::syscall(SYS_write, m_fd, bytes, n)
-                               : ::syscall(SYS_pwrite64, m_fd, bytes, n,
-                                           static_cast<off_t>(m_offset));
+                               : PositionalWrite(m_fd, bytes, n, m_offset);
     if (put < 0) {
       if (errno == ESPIPE && !m_bStream) {
         m_bStream = true;
