@@ -85,7 +85,6 @@ int InitThread(BenchState& state, TestFile file) {
         try {
           seconds = Fill(state, file, buffer, bufferKB);
         } catch (const FileError& error) {
-          seconds.reset();
           if (state.m_pListener) {
             state.m_pListener->OnFailure("create", error.Errno());
           }

@@ -28,8 +28,8 @@ class SharedCopy {
   // The run's thread, once it has its private copy: the shared copy is no
   // longer its to use or close.
   void Detach();
-  // The run's thread at its end, or the window thread when the run never
-  // started: the run closed the descriptor itself unless it had detached.
+  // The run's thread at its end: the run closed the descriptor itself
+  // unless it had detached.
   void Release();
   // Window thread: closes the shared copy of a detached run. True once
   // nothing is left to do.
