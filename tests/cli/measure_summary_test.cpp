@@ -1,4 +1,4 @@
-// The parts of a measurement that need no run: the summary's figures from
+// What a measurement works out without a run: the summary's figures from
 // known rates, its table, and the mount behind a folder.
 #include <gtest/gtest.h>
 

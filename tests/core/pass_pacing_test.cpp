@@ -56,11 +56,11 @@ TEST(PassPacing, HoldsAQuickRunToAbout50PassesASecond) {
   OnWrite(b.bench.state);
   OnRead(b.bench.state);
   b.bench.DrainUntil([] { return false; }, std::chrono::seconds(2));
+  const int writes = b.Passes("write");
+  const int reads = b.Passes("read");
   // Each pass but the last began a whole period after the one before.
   const double ceiling =
       SecondsSince(start) * 1000 / kMinPassPeriod.count() + 1;
-  const int writes = b.Passes("write");
-  const int reads = b.Passes("read");
   OnWrite(b.bench.state);
   OnRead(b.bench.state);
   ASSERT_TRUE(b.bench.WaitIdle());

@@ -12,7 +12,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 "$cpack" --config "$config" -B "$work/out" > "$work/cpack.log" 2>&1 \
   || { cat "$work/cpack.log"; fail "cpack"; }
-deb=$work/out/ferrotick_${version}_amd64.deb
+deb=$work/out/ferrotick_${version}_$(dpkg --print-architecture).deb
 [[ -f $deb ]] || fail "no $(basename "$deb") in: $(ls "$work/out")"
 
 dpkg-deb -c "$deb" | awk '{print $NF}' > "$work/contents"

@@ -176,7 +176,8 @@ void LayoutTest::groupBoxTitlesSitOnTheirFrames() {
     QVERIFY2(qAbs(title.center().y() - group->FrameTop()) <= 1, name);
     // Nothing in the box touches the title or the top line.
     const QRect box = group->geometry();
-    for (QWidget* control : dlg.findChildren<QWidget*>()) {
+    for (QWidget* control :
+         dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
       if (control != group && box.contains(control->geometry())) {
         QVERIFY2(control->y() > box.y() + title.bottom() + 1,
                  qPrintable(control->objectName()));
