@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/message_log.h"
+#include "median.h"
 
 namespace {
 
@@ -81,12 +82,6 @@ Flood RunFlood(int workers, long linesPerWorker) {
   return Flood{static_cast<double>(total) / seconds,
                (static_cast<double>(log.MemoryBytes()) - text) /
                    static_cast<double>(total)};
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace

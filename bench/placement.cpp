@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "median.h"
+
 namespace {
 
 [[noreturn]] void Die(const char* what) {
@@ -63,12 +65,6 @@ double Pass(int fd, bool read, char* buffer, std::size_t size,
     done += static_cast<std::uint64_t>(n);
   }
   return static_cast<double>(done) / (Now() - start);
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace
