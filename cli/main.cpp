@@ -1,9 +1,50 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "cli/cli_runner.h"
+#include "cli/command_line.h"
+#include "cli/measure.h"
+#include "cli/output.h"
+#include "cli/single_run.h"
+#include "cli/stop_signals.h"
+
+namespace {
+
+// A closed standard descriptor would be handed to the first file opened,
+// and the log lines written into the test file. Read-only /dev/null takes
+// its place, so that output sent there fails and is reported.
+void ReserveStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = ::open("/dev/null", O_RDONLY | O_NOCTTY);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  return ferrotick::cli::CliMain(
-      std::vector<std::string>(argv + 1, argv + argc));
+  using namespace ferrotick::cli;
+  ReserveStandardDescriptors();
+  const ParsedCommandLine parsed =
+      ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.options) {
+    std::fputs(parsed.out.c_str(), stdout);
+    if (!parsed.err.empty()) ErrorLine(parsed.err);
+    return std::fflush(stdout) == 0 ? parsed.exitCode : kExitFailed;
+  }
+  // A closed standard output shows up as a failed write, not a signal.
+  ::signal(SIGPIPE, SIG_IGN);
+  StopSignals signals;
+  return parsed.options->command == Command::kMeasure
+             ? RunMeasure(*parsed.options, signals)
+             : RunSingle(*parsed.options, signals);
 }

@@ -11,48 +11,33 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
-#include "cli/cli_runner.h"
-#include "cli/disk_facts.h"
-#include "cli/json_lines.h"
-#include "cli/rate_summary.h"
+#include "cli/measure_report.h"
+#include "cli/output.h"
+#include "cli/run_driver.h"
+#include "cli/targets.h"
+#include "core/disk_facts.h"
+#include "core/log_lines.h"
 #include "core/timing.h"
 
 namespace ferrotick::cli {
 
 namespace {
 
-constexpr const char* kProgram = "ferrotick-cli";
 // Past this share of the file still cached after a drop, the file system
 // is taken to ignore the drop.
 constexpr double kIgnoredDropShare = 0.5;
 
-void WriteErr(const std::string& line) {
-  std::fprintf(stderr, "%s\n", line.c_str());
-  std::fflush(stderr);
-}
-
-void ReportError(const CliOptions& options, const std::string& path,
-                 const std::string& message, const std::string& detail) {
-  if (options.json) {
-    WriteErr(ErrorJson(message, "measure", path, detail));
-    return;
-  }
-  std::string text = std::string(kProgram) + ": " + path + ": " + message;
-  if (!detail.empty()) text += ": " + detail;
-  WriteErr(text);
-}
-
-// The test file: made here, so that nothing of the user's is replaced,
-// and removed when the measurement ends however it ends. Only the file
-// made here is removed, not one put in its place meanwhile.
-class TestFileOnDisk {
+// The test file: made here, so that nothing of the user's is replaced, and
+// removed when the measurement ends however it ends. Only the file made
+// here is removed, not one put in its place meanwhile.
+class OwnTestFile {
  public:
   // A folder gets a new file with a unique name; any other path must name
-  // no file yet. Empty on failure, with errno set.
-  static std::optional<TestFileOnDisk> Make(const std::string& path,
-                                            bool folder) {
+  // no file yet. False, with errno set, when it cannot be made.
+  bool Make(const std::string& path, bool folder) {
     std::string name = path;
     int fd;
     if (folder) {
@@ -62,35 +47,24 @@ class TestFileOnDisk {
     } else {
       fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     }
-    if (fd < 0) return std::nullopt;
-    struct stat info {};
-    ::fstat(fd, &info);
+    if (fd < 0) return false;
+    ::fstat(fd, &m_info);
     ::close(fd);
-    return TestFileOnDisk(std::move(name), info);
+    m_strPath = std::move(name);
+    return true;
   }
-
-  TestFileOnDisk(TestFileOnDisk&& other) noexcept
-      : m_strPath(std::move(other.m_strPath)),
-        m_info(other.m_info),
-        m_bOwned(std::exchange(other.m_bOwned, false)) {}
-  TestFileOnDisk& operator=(TestFileOnDisk&&) = delete;
-  ~TestFileOnDisk() {
+  ~OwnTestFile() {
     struct stat now {};
-    if (m_bOwned && ::lstat(m_strPath.c_str(), &now) == 0 &&
+    if (!m_strPath.empty() && ::lstat(m_strPath.c_str(), &now) == 0 &&
         now.st_dev == m_info.st_dev && now.st_ino == m_info.st_ino) {
       ::unlink(m_strPath.c_str());
     }
   }
-
   const std::string& Path() const { return m_strPath; }
 
  private:
-  TestFileOnDisk(std::string path, const struct stat& info)
-      : m_strPath(std::move(path)), m_info(info) {}
-
   std::string m_strPath;
   struct stat m_info {};
-  bool m_bOwned = true;
 };
 
 std::string ParentFolder(const std::string& path) {
@@ -99,64 +73,120 @@ std::string ParentFolder(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Rates from bytes and seconds, in MB of 1,048,576 bytes.
-std::vector<double> Rates(const std::vector<PassRecord>& passes) {
-  std::vector<double> rates;
-  for (const PassRecord& pass : passes) {
-    rates.push_back(
-        Rate(static_cast<double>(pass.bytes) / kBytesPerMB, pass.seconds));
-  }
-  return rates;
-}
+// A phase shows a progress line on a terminal, and with --verbose its log
+// lines; it keeps the rates of its passes.
+class PhasePresenter : public RunPresenter {
+ public:
+  PhasePresenter(const CliOptions& options, MeasuredPhase& phase, int passes,
+                 Output& out)
+      : m_options(options),
+        m_phase(phase),
+        m_nPasses(passes),
+        m_out(out),
+        m_progress(options.progress && !options.json && !options.quiet) {}
 
-std::string WhatWasMeasured(const CliOptions& options, const DiskFacts& facts,
-                            const std::string& folder) {
-  return Format(
-      "Measured %s on %s in %s: a file of %d MB, transfers of %d KB, page "
-      "cache bypassed (%s)%s.",
-      facts.fileSystem.c_str(), facts.device.c_str(), folder.c_str(),
-      *options.fileSizeMB, options.bufferKB,
-      options.run.direct ? "O_DIRECT"
-                         : "writes synced to the device, cache dropped "
-                           "before reads",
-      facts.inMemory ? ", but the file system keeps files in memory" : "");
-}
+  void OnEvent(const RunEvent& event) override {
+    if (const auto* progress = std::get_if<ProgressEvent>(&event)) {
+      m_latest = *progress;
+    } else if (const auto* pass = std::get_if<PassEvent>(&event)) {
+      if (pass->Complete()) {
+        m_phase.rates.push_back(
+            Rate(static_cast<double>(pass->bytes) / kBytesPerMB,
+                 pass->seconds));
+      } else {
+        ++m_phase.incomplete;
+      }
+    }
+    if (m_options.verbose && !m_options.json) {
+      ForEachLogLine(event, [this](std::string line) {
+        m_progress.Clear();
+        m_out.Line(line);
+      });
+    }
+  }
+
+  void OnIdle() override {
+    m_out.Flush();
+    if (!m_latest || !m_progress.Due()) return;
+    // Of the whole phase: the passes done and the one under way.
+    const double total = static_cast<double>(m_options.fileSizeMB.value()) *
+                         kBytesPerMB * m_nPasses;
+    const double done =
+        static_cast<double>(m_latest->pass - 1) * m_options.fileSizeMB.value() *
+            kBytesPerMB +
+        static_cast<double>(m_latest->bytes);
+    const double rate =
+        Rate(static_cast<double>(m_latest->bytes) / kBytesPerMB,
+             m_latest->seconds);
+    const double left = rate > 0 ? (total - done) / kBytesPerMB / rate : 0;
+    m_progress.Show(Format("  %s pass %d of %d: %.0f%%, %.1f MiB/s, %.0f s left",
+                           m_phase.run.c_str(), m_latest->pass, m_nPasses,
+                           100 * done / total, rate, left));
+  }
+
+  bool Broken() const override { return m_out.Broken(); }
+  void ClearProgress() { m_progress.Clear(); }
+
+ private:
+  const CliOptions& m_options;
+  MeasuredPhase& m_phase;
+  const int m_nPasses;
+  Output& m_out;
+  ProgressLine m_progress;
+  std::optional<ProgressEvent> m_latest;
+};
 
 }  // namespace
 
-int RunMeasure(const CliOptions& options) {
-  const std::string& given = options.path;
+int RunMeasure(const CliOptions& options, StopSignals& signals) {
+  const std::string given = FullPath(options.path);
+  const auto fail = [&](const std::string& where, const std::string& message,
+                        const std::string& detail) {
+    ReportError(options.json, "measure", where, message, detail);
+    return kExitFailed;
+  };
   struct stat info {};
   const bool exists = ::stat(given.c_str(), &info) == 0;
+  if (!exists && errno == ELOOP) {
+    return fail(given, "is a symbolic link loop", "");
+  }
   const bool folder = exists && S_ISDIR(info.st_mode);
   if (exists && !folder) {
-    ReportError(options, given, "already exists",
+    return fail(given, "already exists",
                 "measure makes its own test file and removes it afterwards; "
                 "give a folder or a new file name");
-    return kExitFailed;
   }
   const std::string place = folder ? given : ParentFolder(given);
   const std::optional<DiskFacts> facts = ReadDiskFacts(place);
   if (!facts) {
-    ReportError(options, place, "cannot examine the folder",
-                std::strerror(errno));
-    return kExitFailed;
+    return fail(place, "cannot examine the folder", std::strerror(errno));
   }
-  const std::uint64_t needed =
-      static_cast<std::uint64_t>(*options.fileSizeMB) * kBytesPerMB;
+  if (facts->pseudo) {
+    return fail(place,
+                "is on " + facts->fileSystem +
+                    ", a file system of the kernel's own that holds no files "
+                    "to measure",
+                "give a folder on a disk");
+  }
+  const int sizeMB = options.fileSizeMB.value();
+  const std::uint64_t needed = static_cast<std::uint64_t>(sizeMB) * kBytesPerMB;
   if (facts->freeBytes < needed) {
-    ReportError(options, place, "not enough free space",
-                Format("the test file needs %d MB and %llu MB are free; give "
-                       "a smaller --size",
-                       *options.fileSizeMB,
+    return fail(place, "not enough free space",
+                Format("the test file needs %d MiB and %llu MiB are free; "
+                       "give a smaller --size",
+                       sizeMB,
                        static_cast<unsigned long long>(facts->freeBytes /
                                                        kBytesPerMB)));
-    return kExitFailed;
   }
-  std::vector<std::string> warnings;
-  auto warn = [&](const std::string& text) {
-    warnings.push_back(text);
-    if (!options.json) WriteErr(std::string(kProgram) + ": warning: " + text);
+  MeasureReport report;
+  report.folder = place;
+  report.facts = *facts;
+  report.sizeMB = sizeMB;
+  report.bufferKB = options.bufferKB;
+  report.direct = options.run.direct;
+  const auto warn = [&](const std::string& text) {
+    report.warnings.push_back(text);
+    if (!options.json) ErrorLine(std::string(kProgram) + ": warning: " + text);
   };
   if (facts->inMemory) {
     warn(place + " is on " + facts->fileSystem +
@@ -164,81 +194,99 @@ int RunMeasure(const CliOptions& options) {
          "disk's");
   }
 
-  // Stop signals are caught from here on, so the file never outlives one.
-  StopSignalScope signals;
-  std::optional<TestFileOnDisk> file = TestFileOnDisk::Make(given, folder);
-  if (!file) {
-    ReportError(options, given, "cannot create the test file",
-                std::strerror(errno));
-    return kExitFailed;
+  OwnTestFile file;
+  if (!file.Make(given, folder)) {
+    return fail(given, "cannot create the test file", std::strerror(errno));
   }
-
-  CliOptions phase = options;
-  phase.path = file->Path();
-  phase.force = true;  // the file made just now, empty
-  phase.run.sync = !options.run.direct;
-  phase.run.dropCache = false;
-  struct Outcome {
-    const char* run;
-    std::vector<PassRecord> passes;
+  report.path = file.Path();
+  Output out;
+  struct Plan {
+    RunKind kind;
+    const char* name;
+    int passes;
   };
-  std::vector<Outcome> outcomes;
-  int status = kExitOk;
-  auto runPhase = [&](Command command, const char* run) {
-    if (status != kExitOk || StopSignalScope::Count() > 0) return;
-    phase.command = command;
-    PhaseResult result = RunPhase(phase);
-    status = result.status;
-    outcomes.push_back(Outcome{run, std::move(result.passes)});
-  };
-  runPhase(Command::kCreate, "fill");
-  runPhase(Command::kWrite, "write");
-  if (status == kExitOk && !options.run.direct && !facts->inMemory) {
-    const std::optional<double> cached = CachedShareAfterDrop(file->Path());
-    if (cached && *cached > kIgnoredDropShare) {
-      warn(
-          Format("%s keeps the file in memory after a cache drop (%.0f%% "
-                 "still cached): the read rates are the page cache's",
-                 facts->fileSystem.c_str(), *cached * 100));
+  const Plan plans[] = {{RunKind::kFill, "fill", 1},
+                        {RunKind::kWrite, "write", options.passes},
+                        {RunKind::kRead, "read", options.passes}};
+  std::string ended;  // why the measurement ended early, if it did
+  for (const Plan& plan : plans) {
+    if (signals.Count() > 0) {
+      ended = "stopped";
+      break;
     }
+    if (plan.kind == RunKind::kRead && !options.run.direct &&
+        !facts->inMemory) {
+      const std::optional<double> cached = CachedShareAfterDrop(file.Path());
+      if (cached && *cached > kIgnoredDropShare) {
+        warn(Format("%s keeps the file in memory after a cache drop (%.0f%% "
+                    "still cached): the read rates are the page cache's",
+                    facts->fileSystem.c_str(), *cached * 100));
+      }
+    }
+    RunDescription description;
+    description.kind = plan.kind;
+    description.path = file.Path();
+    description.fileSizeMB = sizeMB;
+    description.bufferKB = options.bufferKB;
+    description.options.direct = options.run.direct;
+    description.options.sync = !options.run.direct && plan.kind != RunKind::kRead;
+    description.options.dropCache =
+        !options.run.direct && plan.kind == RunKind::kRead;
+    description.options.passLimit = plan.kind == RunKind::kFill ? 0 : plan.passes;
+    description.options.pattern = DataPattern::kRandom;
+    Run run(description);
+    if (const int error = run.Open()) {
+      ended = "cannot open the test file: " + Reason(error);
+      break;
+    }
+    report.phases.push_back(MeasuredPhase{plan.name, {}, 0});
+    PhasePresenter presenter(options, report.phases.back(), plan.passes, out);
+    const EndEvent end = DriveRun(run, signals, presenter);
+    presenter.ClearProgress();
+    if (end.outcome == Outcome::kFailed) {
+      ended = std::string("the ") + plan.name + " failed: " + Reason(end.error);
+    } else if (end.outcome != Outcome::kCompleted ||
+               end.completePasses < plan.passes) {
+      ended = end.outcome == Outcome::kAbandoned ? "abandoned" : "stopped";
+    }
+    if (!ended.empty()) break;
   }
-  phase.run.sync = false;
-  phase.run.dropCache = !options.run.direct;
-  runPhase(Command::kRead, "read");
+  // A stop signal at any moment is a stop, even one that came as a phase
+  // ended whole.
+  if (ended.empty() && signals.Count() > 0) ended = "stopped";
+  report.complete = ended.empty();
 
   bool anyPass = false;
-  for (const Outcome& outcome : outcomes) anyPass |= !outcome.passes.empty();
-  if (!anyPass) return status;
-  const std::string measured = WhatWasMeasured(options, *facts, place);
-  if (options.json) {
-    MeasureReport report{file->Path(),
-                         facts->fileSystem,
-                         facts->device,
-                         *options.fileSizeMB,
-                         options.bufferKB,
-                         options.run.direct,
-                         status == kExitOk,
-                         measured,
-                         {},
-                         warnings};
-    for (const Outcome& outcome : outcomes) {
-      report.runs.push_back(MeasuredRun{outcome.run, Rates(outcome.passes)});
-    }
-    std::printf("%s\n", MeasureJson(report).c_str());
-  } else {
-    std::vector<SummaryRow> rows;
-    for (const Outcome& outcome : outcomes) {
-      rows.push_back(SummaryRow{outcome.run, Summarize(Rates(outcome.passes))});
-    }
-    std::printf("%s%s\n%s", options.quiet ? "" : "\n", measured.c_str(),
-                SummaryTable(rows).c_str());
+  for (const MeasuredPhase& phase : report.phases) {
+    anyPass |= !phase.rates.empty();
   }
-  if (std::fflush(stdout) != 0 && status == kExitOk) {
-    ReportError(options, file->Path(), "cannot write output",
-                std::strerror(errno));
-    status = kExitFailed;
+  if (anyPass) {
+    if (options.json) {
+      out.Line(MeasureJson(report));
+    } else {
+      if (options.verbose) out.Line("");
+      std::string text = MeasureText(report);
+      text.pop_back();  // the table's last line end
+      out.Line(text);
+    }
   }
-  return status;
+  out.Flush();
+  if (out.Broken()) {
+    return fail(file.Path(), "cannot write output", std::strerror(out.Error()));
+  }
+  if (!ended.empty()) {
+    int passes = 0;
+    int wanted = 0;
+    for (std::size_t i = 0; i < std::size(plans); ++i) {
+      wanted += plans[i].passes;
+      if (i < report.phases.size()) {
+        passes += static_cast<int>(report.phases[i].rates.size());
+      }
+    }
+    return fail(file.Path(), ended,
+                Format("%d of %d passes completed", passes, wanted));
+  }
+  return kExitOk;
 }
 
 }  // namespace ferrotick::cli

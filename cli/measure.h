@@ -1,13 +1,15 @@
 // `ferrotick-cli measure`: one command that times a fill with its data on
-// the device, write passes and read passes from the device, removes its
-// test file whatever happens, and sums the rates up in a table.
+// the device, write passes and read passes from the device, all with data
+// that neither compresses nor repeats, removes its test file whatever
+// happens, and sums the rates up.
 #pragma once
 
-#include "cli/cli_options.h"
+#include "cli/command_line.h"
+#include "cli/stop_signals.h"
 
 namespace ferrotick::cli {
 
 // Runs a parsed measure command; returns the exit status.
-int RunMeasure(const CliOptions& options);
+int RunMeasure(const CliOptions& options, StopSignals& signals);
 
 }  // namespace ferrotick::cli

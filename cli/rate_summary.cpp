@@ -33,20 +33,21 @@ std::string SummaryTable(const std::vector<SummaryRow>& rows) {
   }
   const int width = static_cast<int>(nameWidth);
   std::string table =
-      Format("%-*s %6s %12s %12s %12s %7s\n", width, "run", "passes",
-             "median MB/s", "min MB/s", "max MB/s", "spread");
+      Format("%-*s %6s %12s %11s %10s %10s %7s\n", width, "run", "passes",
+             "median MiB/s", "MB/s", "min MiB/s", "max MiB/s", "spread");
   for (const SummaryRow& row : rows) {
     const RateSummary& s = row.summary;
     if (s.passes == 0) {
-      table += Format("%-*s %6d %12s %12s %12s %7s\n", width, row.run.c_str(),
-                      0, "-", "-", "-", "-");
+      table += Format("%-*s %6d %12s %11s %10s %10s %7s\n", width,
+                      row.run.c_str(), 0, "-", "-", "-", "-", "-");
       continue;
     }
     const std::string spread =
         s.spread ? Format("%.1f%%", *s.spread * 100) : std::string("-");
-    table +=
-        Format("%-*s %6d %12.3f %12.3f %12.3f %7s\n", width, row.run.c_str(),
-               s.passes, s.median, s.min, s.max, spread.c_str());
+    // Decimal MB/s beside the median, as fio and other disk tools show it.
+    table += Format("%-*s %6d %12.1f %11.1f %10.1f %10.1f %7s\n", width,
+                    row.run.c_str(), s.passes, s.median, s.median * 1.048576,
+                    s.min, s.max, spread.c_str());
   }
   return table;
 }

@@ -1,25 +1,26 @@
-// The state that the commands and the worker threads share.
+// The state the window's commands share: the settings, the path, the runs
+// going, and the hand-over that brings their events to the window thread.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <cstdint>
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/bench_view.h"
+#include "core/event_handover.h"
 #include "core/message_log.h"
 #include "core/pass_pacing.h"
-#include "core/test_file.h"
-#include "core/timing.h"
-#include "core/workers.h"
+#include "core/run.h"
 
 namespace ferrotick {
 
 class CReader;
 
-// Text that the window thread rewrites while workers read it.
+// Text that the window thread rewrites while runs read it.
 class SharedText {
  public:
   std::string Get() const;
@@ -30,87 +31,67 @@ class SharedText {
   std::string m_text;
 };
 
-// How the runs move data. The dialog keeps the defaults.
-struct RunOptions {
-  bool sync = false;       // write runs: fdatasync before a pass's clock
-  bool direct = false;     // O_DIRECT with an aligned buffer
-  bool dropCache = false;  // read run: drop the file's cache before a pass
-  int passLimit = 0;       // write and read runs stop after this many; 0: never
-  // Write and read passes quicker than this are followed by a pause for the
-  // rest of it (outside the timed pass); zero: passes back to back.
-  std::chrono::milliseconds minPassPeriod = kMinPassPeriod;
-};
-
-// One finished timed pass, for front ends that report more than the log.
-struct PassRecord {
-  const char* run;  // "create", "write" or "read"
-  int pass;         // from 1
-  int mb;           // the MB count of the pass line
-  std::uint64_t bytes;
-  double seconds;
-  double rate;
-  int bufferKB;
-};
-
-// Told on the worker's thread; must not block for long.
-class RunListener {
- public:
-  virtual ~RunListener() = default;
-  virtual void OnPass(const PassRecord& record) = 0;
-  virtual void OnProgress(const char* run, std::uint64_t bytes,
-                          double seconds) = 0;
-  // A transfer failed with `error` (an errno); the run's failure line
-  // follows. The log keeps the dialog's lines, which name no reason.
-  virtual void OnFailure(const char* /*run*/, int /*error*/) {}
-};
-
-// Ends a run at once and silently when the program goes away.
-class Abandoned {};
-
-// What a running writer shares with the writer that follows it.
-struct WriterTicket {
-  std::atomic<bool> stopRequested{false};
-  std::mutex mutex;
-  std::condition_variable finishedCv;
-  bool finished = false;  // guarded by mutex
-  void MarkFinished();
-  void WaitFinished();
+// What the runs' threads may still read after the window has gone.
+struct BenchShared {
+  SharedText path;
+  std::atomic<int> fileSizeMB{0};
+  EventHandover events;
+  // Told every event on its run's thread before the hand-over; set before
+  // any run starts (a test's independent record of the runs).
+  std::shared_ptr<EventSink> tap;
 };
 
 struct BenchState {
   BenchState(BenchView& view, MessageLog& log);
-  ~BenchState();  // abandons every run and joins its thread
+  ~BenchState();  // Shutdown()
   BenchState(const BenchState&) = delete;
   BenchState& operator=(const BenchState&) = delete;
 
-  TestFile m_file;  // idle handle; a run takes it over when it starts
-  SharedText m_strPath;
-  std::atomic<ClockValue> m_clockStart{0};
-  std::atomic<double> m_dSeconds{0};
-  std::atomic<bool> m_bCancelInit{false};
+ private:
+  std::shared_ptr<BenchShared> m_pShared;
+
+ public:
+  SharedText& m_strPath;
+  // The Write toggle's state: a writer was started and not stopped since.
   std::atomic<bool> m_bWriting{false};
   std::unique_ptr<CReader> m_pReader;
-  std::atomic<int> m_nFileSizeMB{0};
-  std::atomic<int> m_nBufferKB{0};
+  std::atomic<int>& m_nFileSizeMB;  // read afresh by the running runs
+  std::atomic<int> m_nBufferKB{0};  // taken by each run as it starts
 
   BenchView& m_view;
   MessageLog& m_log;
-  RunOptions m_options;
-  RunListener* m_pListener = nullptr;
-  std::atomic<bool> m_bAbandon{false};
-  // Paced runs pause here; raising a stop flag wakes them.
-  PassPauses m_pauses;
-  std::shared_ptr<WriterTicket> m_pLastWriter;
-  Workers m_workers;
+  RunOptions m_options;  // the window's: paced passes, nothing else
 
-  // Window thread: joins the workers that have finished.
-  void ReapFinished();
-  // Tells every run to end silently and joins every worker thread.
-  void Shutdown();
-  // Throws Abandoned once Shutdown has begun.
-  void CheckAbandon() const {
-    if (m_bAbandon.load(std::memory_order_relaxed)) throw Abandoned{};
-  }
+  // Fills and writers, from their start until their end is handled.
+  std::vector<std::unique_ptr<Run>> m_runs;
+  Run* m_pWriter = nullptr;  // the latest writer, while in m_runs
+
+  // Called on a run's thread when events wait for HandleEvents(); set
+  // before any run starts. A window posts a call of HandleEvents().
+  void SetWakeup(std::function<void()> wakeup);
+  // Window thread: the runs' events into the log (and EnableTests after a
+  // good fill), in order; ended runs are joined.
+  void HandleEvents();
+  // A run of `kind` on the current path and settings.
+  RunDescription Describe(RunKind kind) const;
+  // Where the runs of this state send their events.
+  std::shared_ptr<EventSink> Sink();
+  // Before any run starts: every event is told to `tap` as well.
+  void SetTap(std::shared_ptr<EventSink> tap) { m_pShared->tap = std::move(tap); }
+  // True while a run of this state is going.
+  bool Busy() const;
+  // True while events wait for HandleEvents().
+  bool EventsWaiting() const { return !m_pShared->events.Empty(); }
+
+  // Ends every run: they are told to end silently, waited for at most
+  // kEndWaitMs together, and what is still in the kernel by then is left
+  // behind. Returns how many were left. Nothing is logged.
+  std::size_t Shutdown();
+  static constexpr int kEndWaitMs = 1000;
+
+ private:
+  class WindowSink;
+  std::shared_ptr<WindowSink> m_pSink;
 };
 
 }  // namespace ferrotick

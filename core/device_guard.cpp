@@ -8,8 +8,8 @@
 
 namespace ferrotick {
 
-int HeldDeviceError(int fd, const std::string& path, OpenMode mode) {
-  if (mode == OpenMode::kSharedRead) return 0;  // reading harms nobody
+int HeldDeviceError(int fd, const std::string& path, bool writes) {
+  if (!writes) return 0;  // reading harms nobody
   struct stat info {};
   if (::fstat(fd, &info) != 0) return errno;
   if (!S_ISBLK(info.st_mode)) return 0;

@@ -4,13 +4,11 @@
 
 #include <string>
 
-#include "core/test_file.h"
-
 namespace ferrotick {
 
-// 0 when the open descriptor `fd` of `path` may be used in `mode`; EBUSY
-// when it is a block device, `mode` writes, and the device is mounted or
+// 0 when the open descriptor `fd` of `path` may be used; EBUSY when it is
+// a block device opened to write (`writes`) and the device is mounted or
 // held by another program; another errno when that cannot be told.
-int HeldDeviceError(int fd, const std::string& path, OpenMode mode);
+int HeldDeviceError(int fd, const std::string& path, bool writes);
 
 }  // namespace ferrotick

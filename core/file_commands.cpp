@@ -1,6 +1,8 @@
 #include "core/file_commands.h"
 
-#include <limits>
+#include "core/file_handle.h"
+#include "core/log_lines.h"
+#include "core/timing.h"
 
 namespace ferrotick {
 
@@ -21,45 +23,35 @@ const ChoosePathRequest& UseExistingRequest() {
 
 }  // namespace
 
-int LengthInMB(std::uint64_t bytes) {
-  const std::uint64_t mb = bytes / static_cast<std::uint64_t>(kBytesPerMB);
-  constexpr auto kMax =
-      static_cast<std::uint64_t>(std::numeric_limits<int>::max());
-  return static_cast<int>(mb > kMax ? kMax : mb);
-}
-
 void OnUseExisting(BenchState& state) {
-  state.m_workers.Reap();
   const std::optional<std::string> path =
       state.m_view.ChoosePath(UseExistingRequest());
   if (!path) return;
   state.m_strPath.Set(*path);
   std::uint64_t length = 0;
-  bool opened = state.m_file.Open(*path, OpenMode::kSharedRead);
+  FileHandle file;
+  bool opened = file.Open(*path, OpenMode::kSharedRead);
   if (opened) {
     try {
-      length = state.m_file.Length();
+      length = file.Length();
     } catch (const FileError&) {
-      state.m_file.Close();
       opened = false;
     }
   }
   if (!opened) {
-    state.m_log.Append(Format("Couldn't open %s", path->c_str()));
+    state.m_log.Append(CouldNotOpenLine(*path));
     return;
   }
-  state.m_log.Append(Format("Using %s", path->c_str()));
+  state.m_log.Append(UsingLine(*path));
   state.m_view.SetTitle(Format("Ferrotick: %s", path->c_str()));
   // Not held to the 1 to 8192 range: a file under 1 MB gives 0.
   state.m_nFileSizeMB.store(LengthInMB(length));
   state.m_view.ShowSettings();
-  state.m_log.Append("WARNING: Write will destroy this file!");
+  state.m_log.Append(kWriteWarning);
   state.m_view.EnableTests(true);
-  state.m_file.Close();
 }
 
 void OnDeleteFile(BenchState& state) {
-  state.m_workers.Reap();
   const std::string path = state.m_strPath.Get();
   // Refused while any handle of ours, or of another process, holds the
   // file: a run would go on measuring a file that no longer exists.

@@ -8,7 +8,4 @@ namespace ferrotick {
 void OnUseExisting(BenchState& state);
 void OnDeleteFile(BenchState& state);
 
-// A file's length in whole MB, as Use Existing sets File Size.
-int LengthInMB(std::uint64_t bytes);
-
 }  // namespace ferrotick

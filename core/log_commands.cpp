@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/test_file.h"
+#include "core/file_handle.h"
 #include "core/timing.h"
 
 namespace ferrotick {
@@ -29,7 +29,7 @@ constexpr std::size_t kExportChunk = 64 * 1024;
 
 ExportResult ExportLog(const MessageLog& log, const std::string& path) {
   ExportResult result;
-  TestFile file;
+  FileHandle file;
   if (!file.Open(path, OpenMode::kExport)) {
     result.error = file.LastError();
     return result;

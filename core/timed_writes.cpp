@@ -1,51 +1,77 @@
 #include "core/timed_writes.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace ferrotick {
 
-TimedWrites::TimedWrites(BenchState& state, TestFile& file,
-                         TransferBuffer& buffer, int bufferKB, const char* run)
-    : m_state(state),
-      m_file(file),
+WriteData::WriteData(DataPattern pattern, TransferBuffer& buffer)
+    : m_pattern(pattern), m_buffer(buffer) {
+  if (pattern == DataPattern::kRandom) {
+    m_random.emplace(buffer.Size());
+    if (!*m_random) throw FileError("random data", ENOMEM);
+  }
+}
+
+void WriteData::BeginPass(RunKind kind) {
+  if (m_random) {
+    m_random->Refill();
+  } else if (kind == RunKind::kWrite) {
+    std::memset(m_buffer.Data(), m_letter, m_buffer.Size());
+    m_letter = m_letter == 'Z' ? 'A' : static_cast<char>(m_letter + 1);
+  }
+}
+
+TimedWrites::TimedWrites(RunCore& run, TransferBuffer& buffer, WriteData& data,
+                         int pass)
+    : m_run(run),
       m_buffer(buffer),
-      m_bufferKB(bufferKB),
-      m_writesPerMB(WritesPerMB(bufferKB)),
-      m_run(run) {}
+      m_data(data),
+      m_pass(pass),
+      m_writesPerMB(WritesPerMB(run.Description().bufferKB)),
+      m_start(ReadClock()) {}
 
-std::uint64_t TimedWrites::Bytes(int mbs) const {
-  return static_cast<std::uint64_t>(mbs) * m_writesPerMB * m_buffer.Size();
-}
-
-void TimedWrites::Start() {
-  m_start = ReadClock();
-  m_state.m_clockStart.store(m_start);
-}
-
-void TimedWrites::WriteMB(int i) {
+void TimedWrites::WriteMB(int) {
   for (int w = 0; w < m_writesPerMB; ++w) {
-    m_file.Write(m_buffer.Data(), m_buffer.Size());
-    m_state.CheckAbandon();
-  }
-  if (m_state.m_pListener) {
-    m_state.m_pListener->OnProgress(m_run, Bytes(i + 1), SecondsSince(m_start));
+    m_run.File().Write(m_data.Next(), m_buffer.Size());
+    m_bytes += m_buffer.Size();
+    m_run.CheckAbandon();
   }
 }
 
-void TimedWrites::Progress(int i, ProgressLine line) {
-  const double seconds = SecondsSince(m_start);
-  m_state.m_dSeconds.store(seconds);
-  m_state.m_log.Append(line(i, seconds, m_state.m_nFileSizeMB.load()));
+ProgressEvent TimedWrites::Progress(int i, bool point) const {
+  return ProgressEvent{m_run.Description().kind,
+                       m_pass,
+                       i,
+                       m_run.FileSizeMB(),
+                       m_bytes,
+                       SecondsSince(m_start),
+                       point};
 }
 
-double TimedWrites::Finish(int mb, int written, int pass) {
-  if (m_state.m_options.sync) m_file.Sync();
-  const double seconds = SecondsSince(m_start);
-  m_state.m_dSeconds.store(seconds);
-  if (m_state.m_pListener) {
-    m_state.m_pListener->OnPass(PassRecord{m_run, pass, mb, Bytes(written),
-                                           seconds, Rate(mb, seconds),
-                                           m_bufferKB});
-  }
-  return seconds;
+PassEvent TimedWrites::Finish(int mb, PassEnd end) {
+  // Before the clock stops: the pass includes getting its data to the
+  // device.
+  if (m_run.Options().sync) m_run.File().Sync();
+  return PassEvent{m_run.Description().kind,
+                   m_pass,
+                   mb,
+                   m_bytes,
+                   SecondsSince(m_start),
+                   end,
+                   m_run.Description().bufferKB,
+                   m_data.Pattern()};
+}
+
+PassEvent TimedWrites::Cut(int mb) const {
+  return PassEvent{m_run.Description().kind,
+                   m_pass,
+                   mb,
+                   m_bytes,
+                   SecondsSince(m_start),
+                   PassEnd::kFailed,
+                   m_run.Description().bufferKB,
+                   m_data.Pattern()};
 }
 
 }  // namespace ferrotick

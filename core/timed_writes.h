@@ -1,41 +1,58 @@
-// What the fill and the writer share: a pass of whole-MB writes on the
-// bench state's clock, its progress step and its end.
+// What the fill and the writer share: a timed pass of whole-MB writes of
+// the run's data, its progress and its end.
 #pragma once
 
-#include <string>
+#include <optional>
 
-#include "core/bench_state.h"
-#include "core/transfer_buffer.h"
+#include "core/data_pattern.h"
+#include "core/run_core.h"
 
 namespace ferrotick {
 
-class TimedWrites {
+// The data a write-based run writes, pass after pass.
+class WriteData {
  public:
-  using ProgressLine = std::string (*)(int i, double seconds, int fileSizeMB);
-
-  TimedWrites(BenchState& state, TestFile& file, TransferBuffer& buffer,
-              int bufferKB, const char* run);
-
-  // Reads the clock into m_clockStart.
-  void Start();
-  // The W writes of one MB. Throws FileError, or Abandoned after any write.
-  void WriteMB(int i);
-  // The progress step after MB index i: seconds into m_dSeconds, a line.
-  void Progress(int i, ProgressLine line);
-  // Pass end: seconds into m_dSeconds; returns them. `mb` is the MB count
-  // of the pass and `written` the MBs actually written.
-  double Finish(int mb, int written, int pass);
+  // Throws FileError (ENOMEM) when random data cannot be had.
+  WriteData(DataPattern pattern, TransferBuffer& buffer);
+  // Prepares a pass, outside its timed span: a letter pass gets its letter
+  // ('A' for the first), a fill of letters keeps zeros, random data is
+  // made anew.
+  void BeginPass(RunKind kind);
+  // The bytes of the next write.
+  const char* Next() { return m_random ? m_random->Next() : m_buffer.Data(); }
+  DataPattern Pattern() const { return m_pattern; }
 
  private:
-  std::uint64_t Bytes(int mbs) const;
-
-  BenchState& m_state;
-  TestFile& m_file;
+  const DataPattern m_pattern;
   TransferBuffer& m_buffer;
-  const int m_bufferKB;
+  std::optional<RandomData> m_random;
+  char m_letter = 'A';
+};
+
+class TimedWrites {
+ public:
+  TimedWrites(RunCore& run, TransferBuffer& buffer, WriteData& data,
+              int pass);
+
+  // The W writes of MB index i, after which i + 1 MB are written. Throws
+  // FileError, or RunAbandoned after any write.
+  void WriteMB(int i);
+  // The event after MB index i; `point` at the 128-MB points.
+  ProgressEvent Progress(int i, bool point) const;
+  // Pass end, with a sync first when the run asks for one: the pass with
+  // `mb` as its line's count. A sync that fails throws FileError.
+  PassEvent Finish(int mb, PassEnd end);
+  // The pass so far, for a pass that a failure cut short.
+  PassEvent Cut(int mb) const;
+
+ private:
+  RunCore& m_run;
+  TransferBuffer& m_buffer;
+  WriteData& m_data;
+  const int m_pass;
   const int m_writesPerMB;
-  const char* m_run;
-  ClockValue m_start = 0;
+  const ClockValue m_start;
+  std::uint64_t m_bytes = 0;
 };
 
 }  // namespace ferrotick

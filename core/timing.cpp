@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 
 namespace ferrotick {
 
@@ -53,6 +54,13 @@ double SecondsSince(ClockValue start) {
   return SecondsBetween(start, ReadClock());
 }
 
+int LengthInMB(std::uint64_t bytes) {
+  const std::uint64_t mb = bytes / static_cast<std::uint64_t>(kBytesPerMB);
+  constexpr auto kMax =
+      static_cast<std::uint64_t>(std::numeric_limits<int>::max());
+  return static_cast<int>(mb > kMax ? kMax : mb);
+}
+
 double Rate(double mb, double seconds) {
   if (!(mb > 0)) return 0.0;
   if (!(seconds >= kMinSeconds)) seconds = kMinSeconds;
@@ -65,39 +73,19 @@ std::string Format(const char* format, ...) {
   va_start(args, format);
   va_list again;
   va_copy(again, args);
-  const int size = std::vsnprintf(nullptr, 0, format, args);
+  // One pass for the lines the runs make; a longer text takes two.
+  char small[256];
+  const int size = std::vsnprintf(small, sizeof small, format, args);
   va_end(args);
   std::string text;
-  if (size > 0) {
+  if (size > 0 && static_cast<std::size_t>(size) < sizeof small) {
+    text.assign(small, static_cast<std::size_t>(size));
+  } else if (size > 0) {
     text.resize(static_cast<std::size_t>(size));
     std::vsnprintf(text.data(), text.size() + 1, format, again);
   }
   va_end(again);
   return text;
-}
-
-std::string InitProgressLine(int i, double seconds, int fileSizeMB) {
-  return Format("  Init... %.3f MBs [%d/%d]", Rate(i, seconds), i, fileSizeMB);
-}
-
-std::string InitDoneLine(int fileSizeMB, double seconds) {
-  return Format("Init Done: %.3fMBs", Rate(fileSizeMB, seconds));
-}
-
-std::string WriteProgressLine(int i, double seconds, int fileSizeMB) {
-  return Format("  Write... %.3f MBs [%d/%d]", Rate(i, seconds), i, fileSizeMB);
-}
-
-std::string WrotePassLine(int n, double seconds) {
-  return Format("Wrote %dMB: %.3fMBs", n, Rate(n, seconds));
-}
-
-std::string ReadProgressLine(int m, double seconds) {
-  return Format("  Reading: %.3f MBs", Rate(m, seconds));
-}
-
-std::string ReadPassLine(int m, double seconds) {
-  return Format("Read %dMB: %.3f MBs", m, Rate(m, seconds));
 }
 
 }  // namespace ferrotick

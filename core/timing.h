@@ -1,5 +1,4 @@
-// Clock, MB units, progress cadence, rates and the timing lines shared by
-// the three runs.
+// Clock, MB units, progress cadence and rates shared by the three runs.
 #pragma once
 
 #include <chrono>
@@ -34,15 +33,11 @@ inline bool IsWriteProgressPoint(int i) {
 inline bool IsReadProgressPoint(int m) {
   return m >= 1 && m % kProgressEveryMB == 0;
 }
+// A file's length in whole MB, as Use Existing sets File Size; at most
+// INT_MAX.
+int LengthInMB(std::uint64_t bytes);
 // MB per second; 0 MB is 0.0 whatever the time.
 double Rate(double mb, double seconds);
-
-std::string InitProgressLine(int i, double seconds, int fileSizeMB);
-std::string InitDoneLine(int fileSizeMB, double seconds);
-std::string WriteProgressLine(int i, double seconds, int fileSizeMB);
-std::string WrotePassLine(int n, double seconds);
-std::string ReadProgressLine(int m, double seconds);
-std::string ReadPassLine(int m, double seconds);
 
 // printf-style line building, always in the C locale: the lines are fixed
 // texts that files and scripts parse, whatever the host's locale.

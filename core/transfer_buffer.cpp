@@ -16,29 +16,18 @@ std::atomic<TransferBuffer::Allocator> g_allocator{AlignedAllocate};
 
 }  // namespace
 
-std::size_t TransferBuffer::PageOffset(std::size_t /*bytes*/) {
-  // Measured per buffer size with bench/placement (bench/notes.md): on the
-  // processor we run on, page aligned is as fast as any offset from 1 KB to
-  // 8 KB and fastest from 16 KB up, where 16 to 48 bytes past the boundary
-  // read 7 to 13% slower. Other processors differ; measure before moving it.
-  return 0;
-}
-
-TransferBuffer::TransferBuffer(std::size_t bytes, bool direct) {
+TransferBuffer::TransferBuffer(std::size_t bytes) {
   // A Buffer Size outside 1 to 1024 KB never reaches a transfer.
   if (bytes == 0 || bytes > kMaxBytes) return;
-  const std::size_t offset = direct ? 0 : PageOffset(bytes);
-  const std::size_t rounded =
-      (offset + bytes + kAlignment - 1) / kAlignment * kAlignment;
-  m_block = g_allocator.load()(kAlignment, rounded);
-  if (m_block) {
-    std::memset(m_block, 0, rounded);
-    m_data = static_cast<char*>(m_block) + offset;
+  const std::size_t rounded = (bytes + kAlignment - 1) / kAlignment * kAlignment;
+  m_data = static_cast<char*>(g_allocator.load()(kAlignment, rounded));
+  if (m_data) {
+    std::memset(m_data, 0, rounded);
     m_size = bytes;
   }
 }
 
-TransferBuffer::~TransferBuffer() { std::free(m_block); }
+TransferBuffer::~TransferBuffer() { std::free(m_data); }
 
 void TransferBuffer::SetAllocatorForTest(Allocator allocator) {
   g_allocator.store(allocator ? allocator : AlignedAllocate);

@@ -1,6 +1,6 @@
 #include "ui/bench_dialog.h"
 
-#include <chrono>
+#include <cstdio>
 
 #include <QGroupBox>
 #include <QLabel>
@@ -10,11 +10,9 @@
 #include <QSignalBlocker>
 
 #include "core/file_commands.h"
-#include "core/init_run.h"
 #include "core/log_commands.h"
-#include "core/reader.h"
+#include "core/run_commands.h"
 #include "core/settings.h"
-#include "core/write_run.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
 #include "ui/group_box.h"
@@ -106,15 +104,10 @@ CBenchDlg::CBenchDlg(CModalHost* modal)
   setWindowIcon(AppIcon());
   BuildControls();
 
-  // Worker lines reach the log through the window thread's event queue;
-  // the same wake-up tells it when a finished worker can be joined.
+  // The runs' events reach the window thread through its event queue.
   m_log.SetObserver(&m_logModel);
-  m_log.SetView(this);
-  m_drainTimer.setSingleShot(true);
-  m_drainTimer.setInterval(1);
-  connect(&m_drainTimer, &QTimer::timeout, this, &CBenchDlg::DrainLog);
-  m_log.SetWakeup([this] {
-    QMetaObject::invokeMethod(this, &CBenchDlg::DrainLog,
+  m_state.SetWakeup([this] {
+    QMetaObject::invokeMethod(this, &CBenchDlg::HandleEvents,
                               Qt::QueuedConnection);
   });
 
@@ -123,7 +116,6 @@ CBenchDlg::CBenchDlg(CModalHost* modal)
   ShowSettings();
   m_state.m_bWriting = false;
   EnableTests(false);
-  m_state.m_pReader.reset();
 
   for (const Tooltip& tip : kTooltips) {
     Control(tip.id)->setToolTip(QString::fromLatin1(tip.text));
@@ -132,10 +124,8 @@ CBenchDlg::CBenchDlg(CModalHost* modal)
 }
 
 CBenchDlg::~CBenchDlg() {
-  // No worker may outlive the widgets and the log it reports to.
-  m_state.Shutdown();
-  m_log.SetWakeup(nullptr);
-  m_log.SetView(nullptr);
+  // No run may report to the widgets and the log once they are gone.
+  Shutdown();
   m_log.SetObserver(nullptr);
   m_pLog->setModel(nullptr);
 }
@@ -240,7 +230,17 @@ void CBenchDlg::done(int result) {
   }
   QDialog::done(result);
   // The window is gone already; the runs end silently within a transfer.
-  m_state.Shutdown();
+  Shutdown();
+}
+
+void CBenchDlg::Shutdown() {
+  if (const std::size_t left = m_state.Shutdown()) {
+    std::fprintf(stderr,
+                 "ferrotick: %zu run%s still in a transfer after %d ms %s "
+                 "left behind\n",
+                 left, left == 1 ? "" : "s", BenchState::kEndWaitMs,
+                 left == 1 ? "was" : "were");
+  }
 }
 
 void CBenchDlg::SetTitle(const std::string& text) {
@@ -294,19 +294,7 @@ void CBenchDlg::OnSettingsChanged() {
   field->setFocus(Qt::OtherFocusReason);
 }
 
-void CBenchDlg::DrainLog() {
-  constexpr auto kBudget = std::chrono::milliseconds(8);
-  constexpr std::size_t kSlice = 4096;
-  const auto deadline = std::chrono::steady_clock::now() + kBudget;
-  do {
-    m_log.Drain(kSlice);
-  } while (m_log.HasPending() && std::chrono::steady_clock::now() < deadline);
-  m_state.ReapFinished();
-  // Still behind: the wake-up stays outstanding, so no worker posts another
-  // call; the rest waits for the timer, behind input, painting and the
-  // other timers. Posted calls would run back to back, ahead of them all.
-  if (m_log.HasPending() && !m_drainTimer.isActive()) m_drainTimer.start();
-}
+void CBenchDlg::HandleEvents() { m_state.HandleEvents(); }
 
 void CBenchDlg::OnSaveLogClicked() {
   if (const std::optional<std::string> error = OnSaveLog(m_state)) {

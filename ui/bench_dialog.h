@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QTimer>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,9 +49,10 @@ class CBenchDlg : public QDialog, public BenchView {
   void BuildControls();
   void OnSettingsChanged();
   void OnSaveLogClicked();
-  // Takes worker lines for a few milliseconds at a time, coming back on a
-  // timer while more wait, so a flood never stalls input or painting.
-  void DrainLog();
+  // The runs' events into the log, on the window thread.
+  void HandleEvents();
+  // Ends every run, once; says on standard error if one could not end.
+  void Shutdown();
 
   std::unique_ptr<CModalHost> m_pOwnModal;
   CModalHost* m_pModal;
@@ -68,7 +68,6 @@ class CBenchDlg : public QDialog, public BenchView {
   CLogView* m_pLog = nullptr;
   QLineEdit* m_pFileSize = nullptr;
   QLineEdit* m_pBufferSize = nullptr;
-  QTimer m_drainTimer;
 };
 
 }  // namespace ferrotick::ui

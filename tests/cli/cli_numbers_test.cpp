@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/cli/child_process.h"
+#include "tests/support/child_process.h"
 #include "tests/cli/cli_support.h"
-#include "tests/core/fake_view.h"
-#include "tests/core/german_locale.h"
-#include "tests/core/loop_device.h"
+#include "tests/support/fake_view.h"
+#include "tests/support/german_locale.h"
+#include "tests/support/loop_device.h"
 
 namespace ferrotick::testing {
 namespace {

@@ -6,9 +6,7 @@
 #include <vector>
 
 #include "core/file_commands.h"
-#include "core/init_run.h"
-#include "core/reader.h"
-#include "core/write_run.h"
+#include "core/run_commands.h"
 #include "tests/cli/cli_support.h"
 
 namespace ferrotick::testing {
@@ -81,7 +79,7 @@ std::vector<std::string> DialogRead(const std::string& path, int bufferKB,
   EXPECT_TRUE(bench.DrainUntil(
       [&] { return CountPrefix(bench.Lines(), "Read ") == passes; }));
   OnRead(bench.state);  // the toggle stops and destroys the reader
-  bench.log.Drain();
+  bench.state.HandleEvents();
   return bench.Lines();
 }
 

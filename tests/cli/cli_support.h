@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/cli/child_process.h"
-#include "tests/core/fake_view.h"
+#include "tests/support/child_process.h"
+#include "tests/support/fake_view.h"
 
 namespace ferrotick::testing {
 

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/disk_facts.h"
 #include "cli/rate_summary.h"
 
 namespace ferrotick::cli {
@@ -50,23 +49,6 @@ TEST(RateSummary, TableColumnsLineUp) {
   EXPECT_EQ(lines[1].substr(lines[1].size() - 1), "-");  // one pass
   EXPECT_NE(lines[2].find("2.000"), std::string::npos) << lines[2];
   EXPECT_NE(lines[2].find("70.7%"), std::string::npos) << lines[2];
-}
-
-TEST(DiskFacts, MountOfADeviceFromMountinfo) {
-  const std::string mountinfo =
-      "22 1 0:21 / /proc rw,nosuid - proc proc rw\n"
-      "25 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"
-      "30 25 0:25 / /run/my\\040disk rw - tmpfs tmp\\134fs rw,size=10k\n"
-      "31 25 254:0 /srv /srv rw master:2 shared:3 - ext4 /dev/vda rw\n";
-  const std::optional<DiskFacts> root = FindMount(mountinfo, 254, 0);
-  ASSERT_TRUE(root);
-  EXPECT_EQ(root->fileSystem, "ext4");
-  EXPECT_EQ(root->device, "/dev/vda");
-  const std::optional<DiskFacts> escaped = FindMount(mountinfo, 0, 25);
-  ASSERT_TRUE(escaped);
-  EXPECT_EQ(escaped->fileSystem, "tmpfs");
-  EXPECT_EQ(escaped->device, "tmp\\fs");
-  EXPECT_FALSE(FindMount(mountinfo, 8, 1));
 }
 
 }  // namespace

@@ -8,11 +8,10 @@
 #include <cerrno>
 #include <string>
 
-#include "core/init_run.h"
-#include "core/test_file.h"
-#include "core/write_run.h"
-#include "tests/core/fake_view.h"
-#include "tests/core/loop_device.h"
+#include "core/run_commands.h"
+#include "core/file_handle.h"
+#include "tests/support/fake_view.h"
+#include "tests/support/loop_device.h"
 
 namespace ferrotick::testing {
 namespace {
@@ -24,11 +23,11 @@ void ExpectNoWriteReaches(const std::string& device) {
   ASSERT_FALSE(before.empty());
   for (OpenMode mode :
        {OpenMode::kCreate, OpenMode::kSharedWrite, OpenMode::kExport}) {
-    TestFile file;
+    FileHandle file;
     EXPECT_FALSE(file.Open(device, mode));
     EXPECT_EQ(file.LastError(), EBUSY);
   }
-  TestFile reader;
+  FileHandle reader;
   EXPECT_TRUE(reader.Open(device, OpenMode::kSharedRead));
   reader.Close();
 
@@ -60,7 +59,7 @@ TEST(DeviceGuard, MountedOrHeldDevicesAreNeverWritten) {
     ExpectNoWriteReaches(loop.Path());
     ::close(holder);
   }
-  TestFile file;  // nothing holds it now
+  FileHandle file;  // nothing holds it now
   ASSERT_TRUE(file.Open(loop.Path(), OpenMode::kSharedWrite));
   file.Write("ferrotick", 9);
   file.Close();

@@ -1,11 +1,10 @@
 #include "core/file_commands.h"
+#include "core/timing.h"
 
 #include <gtest/gtest.h>
 
-#include "core/init_run.h"
-#include "core/reader.h"
-#include "core/write_run.h"
-#include "tests/core/fake_view.h"
+#include "core/run_commands.h"
+#include "tests/support/fake_view.h"
 
 namespace ferrotick {
 namespace {

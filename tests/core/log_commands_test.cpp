@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/core/fake_view.h"
+#include "tests/support/fake_view.h"
 
 namespace ferrotick {
 namespace {

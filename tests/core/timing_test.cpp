@@ -1,3 +1,4 @@
+#include "core/log_lines.h"
 #include "core/timing.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +10,8 @@
 #include <thread>
 
 #include "core/settings.h"
-#include "tests/core/fake_view.h"
-#include "tests/core/german_locale.h"
+#include "tests/support/fake_view.h"
+#include "tests/support/german_locale.h"
 
 namespace ferrotick {
 namespace {
@@ -146,7 +147,7 @@ TEST(Settings, GoodReadingStoresBothValues) {
 }  // namespace
 }  // namespace ferrotick
 
-#include "tests/core/fake_view.h"
+#include "tests/support/fake_view.h"
 
 namespace ferrotick {
 namespace {

@@ -17,12 +17,10 @@
 #include <vector>
 
 #include "core/file_commands.h"
-#include "core/init_run.h"
+#include "core/run_commands.h"
 #include "core/log_commands.h"
-#include "core/reader.h"
-#include "core/write_run.h"
-#include "tests/core/fake_view.h"
-#include "tests/core/run_listener.h"
+#include "tests/support/fake_view.h"
+#include "tests/support/kernel_seam.h"
 #include "tests/stress/stress_support.h"
 
 namespace ferrotick {
@@ -37,7 +35,7 @@ using testing::FileLength;
 using testing::MakeFile;
 using testing::OpenDescriptors;
 using testing::TempDir;
-using testing::TestListener;
+using testing::KernelSeam;
 using Lines = std::vector<std::string>;
 
 constexpr std::uint64_t kMB = 1048576;
@@ -257,17 +255,16 @@ TEST(ChangedUnderneath, AWriterCarriesOnAndNeverTouchesANewFile) {
     MakeFile(replacement, 1000, 'r');
     LeakCheck leaks;
     Bench bench;
-    TestListener listener;
-    bench.state.m_pListener = &listener;
+    KernelSeam seam;
     bench.state.m_strPath.Set(path);
     bench.state.m_nFileSizeMB = 4;
     bench.state.m_nBufferKB = 1024;
 
-    listener.Hold();  // the writer waits after the first MB of its pass
+    seam.HoldNext(kMB);  // the writer waits after the first MB of its pass
     Press(bench, [&] { OnWrite(bench.state); });
-    listener.WaitHeld();
+    seam.WaitHeld();
     ChangeFromAnotherProcess(change, path, replacement);
-    listener.Release();
+    seam.Release();
     const std::size_t from = bench.log.Count();
     ASSERT_TRUE(bench.DrainUntil(
         [&] { return Count(bench.Lines(from), "Wrote 4MB: %.3fMBs") >= 2; }));
@@ -309,17 +306,16 @@ TEST(ChangedUnderneath, AReaderCarriesOnOrReadsTheShortenedFile) {
     MakeFile(replacement, 1000, 'r');
     LeakCheck leaks;
     Bench bench;
-    TestListener listener;
-    bench.state.m_pListener = &listener;
+    KernelSeam seam;
     bench.state.m_strPath.Set(path);
 
-    listener.Hold();  // the reader waits once it has counted 1 MB
+    seam.HoldNext(kMB);  // the reader waits once it has read 1 MB
     EXPECT_EQ(Press(bench, [&] { OnRead(bench.state); }),
               (Lines{"Reader Opened File", "Reader Thread Started",
                      "Starting Reader"}));
-    listener.WaitHeld();
+    seam.WaitHeld();
     ChangeFromAnotherProcess(change, path, replacement);
-    listener.Release();
+    seam.Release();
     const std::size_t from = bench.log.Count();
     const char* later = change == Change::kTruncate ? "Read 0MB: 0.000 MBs"
                                                     : "Read 4MB: %.3f MBs";
@@ -327,7 +323,7 @@ TEST(ChangedUnderneath, AReaderCarriesOnOrReadsTheShortenedFile) {
         bench.DrainUntil([&] { return Count(bench.Lines(from), later) >= 2; }));
     EXPECT_EQ(Press(bench, [&] { OnRead(bench.state); }),
               (Lines{"ReadThread Stopping"}));
-    bench.log.Drain();
+    bench.state.HandleEvents();
     const std::size_t stopped = bench.log.Count();
     Lines lines = bench.Lines(from);
     const auto stop =
@@ -455,22 +451,21 @@ TEST(DeleteInUse, AFileOnlyWritableIsStillSeenInUse) {
   }
   LeakCheck leaks;
   Bench bench;
-  TestListener listener;
-  bench.state.m_pListener = &listener;
+  KernelSeam seam;
   bench.state.m_nFileSizeMB = 2;
   bench.state.m_nBufferKB = 1024;
-  listener.Hold();  // the fill holds the file, 1 MB in
+  seam.HoldNext(kMB);  // the fill holds the file, 1 MB in
   bench.view.answers.push_back(path);
   EXPECT_EQ(Press(bench, [&] { OnCreate(bench.state); }),
             (Lines{path, "Initializing 2MB w/1024KB bufs"}));
-  listener.WaitHeld();
+  seam.WaitHeld();
   Lines lines;
   {
     NoPermissionBypass meetPermissions;
     lines = Press(bench, [&] { OnDeleteFile(bench.state); });
   }
   const bool there = Exists(path);
-  listener.Release();
+  seam.Release();
   EXPECT_EQ(lines, (Lines{"Couldn't delete " + path,
                           "Make sure nothing is using it."}));
   EXPECT_TRUE(there);
@@ -486,14 +481,13 @@ TEST(DeleteInUse, NoDescriptorLeftToCheckWithRefusesTheRemoval) {
   const std::string path = dir.File("held.tmp");
   LeakCheck leaks;
   Bench bench;
-  TestListener listener;
-  bench.state.m_pListener = &listener;
+  KernelSeam seam;
   bench.state.m_nFileSizeMB = 2;
   bench.state.m_nBufferKB = 1024;
-  listener.Hold();  // the fill holds the file, 1 MB in
+  seam.HoldNext(kMB);  // the fill holds the file, 1 MB in
   bench.view.answers.push_back(path);
   Press(bench, [&] { OnCreate(bench.state); });
-  listener.WaitHeld();
+  seam.WaitHeld();
   // Lower the descriptor limit to the lowest free number: every open
   // now fails with EMFILE.
   rlimit saved{};
@@ -507,7 +501,7 @@ TEST(DeleteInUse, NoDescriptorLeftToCheckWithRefusesTheRemoval) {
   const Lines lines = Press(bench, [&] { OnDeleteFile(bench.state); });
   ::setrlimit(RLIMIT_NOFILE, &saved);
   const bool there = Exists(path);
-  listener.Release();
+  seam.Release();
   EXPECT_EQ(lines, (Lines{"Couldn't delete " + path,
                           "Make sure nothing is using it."}));
   EXPECT_TRUE(there);
@@ -575,7 +569,7 @@ TEST(AwkwardPaths, PathsThatCannotBeATestFileFailEveryCommandCleanly) {
               (Lines{"Open Failed"}));
     EXPECT_FALSE(failure.has_value());
     EXPECT_FALSE(bench.view.testsEnabled);
-    EXPECT_EQ(bench.state.m_workers.Running(), 0u);
+    EXPECT_FALSE(bench.state.Busy());
     const Lines deleted = {path + " deleted."};
     const Lines refused = {"Couldn't delete " + path,
                            "Make sure nothing is using it."};
@@ -627,7 +621,7 @@ void EveryCommandOn(const std::string& path, const std::string& exported) {
   ASSERT_TRUE(bench.DrainUntil(
       [&] { return Count(bench.Lines(from), "Read 1MB: %.3f MBs") >= 1; }));
   Press(bench, [&] { OnRead(bench.state); });
-  bench.log.Drain();
+  bench.state.HandleEvents();
 
   // One exported line per log line: every CR LF ends a line, no other
   // line break anywhere.

@@ -22,13 +22,12 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "core/file_commands.h"
-#include "core/init_run.h"
-#include "core/reader.h"
-#include "core/write_run.h"
-#include "tests/core/fake_view.h"
+#include "core/run_commands.h"
+#include "tests/support/fake_view.h"
 
 namespace ferrotick {
 namespace {
@@ -85,18 +84,19 @@ long ResidentKiB() {
 }
 
 // Counts the passes and bytes each run reports.
-class Counter : public RunListener {
+class Counter : public EventSink {
  public:
-  void OnPass(const PassRecord& record) override {
-    if (std::strcmp(record.run, "write") == 0) {
+  void OnEvent(const RunEvent& event) override {
+    const auto* pass = std::get_if<PassEvent>(&event);
+    if (!pass) return;
+    if (pass->kind == RunKind::kWrite) {
       ++writePasses;
-      writeBytes += record.bytes;
-    } else if (std::strcmp(record.run, "read") == 0) {
+      writeBytes += pass->bytes;
+    } else if (pass->kind == RunKind::kRead) {
       ++readPasses;
-      readBytes += record.bytes;
+      readBytes += pass->bytes;
     }
   }
-  void OnProgress(const char*, std::uint64_t, double) override {}
 
   std::atomic<long> writePasses{0};
   std::atomic<long> readPasses{0};
@@ -108,8 +108,8 @@ class Counter : public RunListener {
 // then drains, timing both.
 class WindowLoop {
  public:
-  explicit WindowLoop(MessageLog& log) : m_log(log) {
-    log.SetWakeup([this] {
+  explicit WindowLoop(BenchState& state) : m_state(state) {
+    state.SetWakeup([this] {
       std::lock_guard<std::mutex> lock(m_mutex);
       if (!m_woken) {
         m_woken = true;
@@ -134,19 +134,17 @@ class WindowLoop {
     bool woken;
     {
       std::unique_lock<std::mutex> lock(m_mutex);
-      // While the log is behind its wake-up stays outstanding: no new one
-      // comes, so drain on without waiting.
-      if (!m_log.HasPending()) {
-        m_cv.wait_for(lock, std::chrono::milliseconds(100),
-                      [this] { return m_woken; });
-      }
+      m_cv.wait_for(lock, std::chrono::milliseconds(100),
+                    [this] { return m_woken; });
       woken = m_woken;
       wokenAt = m_wokenAt;
       m_woken = false;
     }
     const Clock::time_point start = Clock::now();
     if (woken) m_latencies.push_back(Millis(start - wokenAt));
-    const std::size_t lines = m_log.Drain();
+    const std::size_t before = m_state.m_log.Count();
+    m_state.HandleEvents();
+    const std::size_t lines = m_state.m_log.Count() - before;
     const double took = Millis(Clock::now() - start);
     if (took > m_longestDrain) {
       m_longestDrain = took;
@@ -164,7 +162,7 @@ class WindowLoop {
   long m_turns = 0;
 
  private:
-  MessageLog& m_log;
+  BenchState& m_state;
   std::mutex m_mutex;
   std::condition_variable m_cv;
   bool m_woken = false;
@@ -190,9 +188,9 @@ int Soak(const Options& options) {
   const std::string path = folder + "/soak.tmp";
 
   testing::Bench bench;
-  Counter counter;
-  bench.state.m_pListener = &counter;
-  WindowLoop window(bench.log);
+  auto counter = std::make_shared<Counter>();
+  bench.state.SetTap(counter);
+  WindowLoop window(bench.state);
   bench.state.m_nFileSizeMB = options.fileMB;
   bench.state.m_nBufferKB = options.bufferKB;
 
@@ -231,7 +229,7 @@ int Soak(const Options& options) {
     samples.push_back(
         Sample{std::chrono::duration<double>(Clock::now() - start).count(),
                bench.log.Count(), bench.log.MemoryBytes(), ResidentKiB(),
-               counter.writePasses.load(), counter.readPasses.load()});
+               counter->writePasses.load(), counter->readPasses.load()});
   };
   OnWrite(bench.state);
   OnRead(bench.state);
@@ -263,8 +261,8 @@ int Soak(const Options& options) {
     wroteLines += line.rfind("Wrote ", 0) == 0;
     readLines += line.rfind("Read ", 0) == 0;
   }
-  const bool whole = wroteLines == counter.writePasses.load() &&
-                     readLines == counter.readPasses.load();
+  const bool whole = wroteLines == counter->writePasses.load() &&
+                     readLines == counter->readPasses.load();
 
   std::printf("### %s, %d KB buffers, %d s\n\n",
               options.empty ? "Write and Read on one empty file (File Size 0)"
@@ -288,8 +286,8 @@ int Soak(const Options& options) {
       last.lines, last.lines / seconds,
       last.lines ? static_cast<double>(last.memory) / last.lines : 0.0);
   std::printf("- Data moved: written %.1f MB/s, read %.1f MB/s on average.\n",
-              counter.writeBytes.load() / 1048576.0 / seconds,
-              counter.readBytes.load() / 1048576.0 / seconds);
+              counter->writeBytes.load() / 1048576.0 / seconds,
+              counter->readBytes.load() / 1048576.0 / seconds);
   std::printf(
       "- Window thread: %zu wake-ups; wake-up to drain median %.3f ms, 99th "
       "percentile %.3f ms, longest %.3f ms; longest drain %.3f ms (%zu "

@@ -15,7 +15,7 @@
 #include <random>
 #include <thread>
 
-#include "tests/core/fake_view.h"
+#include "tests/support/fake_view.h"
 
 namespace ferrotick::stress {
 
@@ -125,24 +125,17 @@ void Transcript::MarkDrained() {
 }
 
 namespace {
-std::atomic<std::uint64_t> g_nextSpansId{1};
 }  // namespace
-
-RunRecorder::RunRecorder() : m_id(g_nextSpansId.fetch_add(1)) {}
 
 void RunRecorder::Note(const char* run) {
   if (std::string_view(run) == "read") return;
-  // One run per worker thread: its first report opens its span.
-  thread_local std::uint64_t owner = 0;
-  thread_local std::size_t index = 0;
+  // One run per thread: its first event opens its span.
   std::lock_guard<std::mutex> lock(m_mutex);
   const long sequence = m_sequence++;
-  if (owner != m_id) {
-    owner = m_id;
-    index = m_spans.size();
-    m_spans.push_back(Span{run, sequence, sequence});
-  }
-  m_spans[index].last = sequence;
+  const auto [at, added] =
+      m_spanOf.try_emplace(std::this_thread::get_id(), m_spans.size());
+  if (added) m_spans.push_back(Span{run, sequence, sequence});
+  m_spans[at->second].last = sequence;
 }
 
 std::optional<std::string> RunRecorder::Overlap() const {
@@ -160,10 +153,25 @@ std::optional<std::string> RunRecorder::Overlap() const {
   return std::nullopt;
 }
 
-void RunRecorder::OnPass(const PassRecord& record) {
-  Note(record.run);
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_passes.emplace_back(record.run, record.mb);
+void RunRecorder::OnEvent(const RunEvent& event) {
+  if (const auto* progress = std::get_if<ProgressEvent>(&event)) {
+    Note(RunName(progress->kind));
+  } else if (const auto* pass = std::get_if<PassEvent>(&event)) {
+    Note(RunName(pass->kind));
+    // The passes whose lines the log shows.
+    if (pass->kind == RunKind::kFill ? !pass->Complete()
+                                     : pass->end == PassEnd::kFailed &&
+                                           pass->kind == RunKind::kWrite) {
+      return;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_passes.emplace_back(RunName(pass->kind), pass->mb);
+  } else {
+    // A thread that ends gives its id to the next one it may be reused
+    // for; its span is closed.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_spanOf.erase(std::this_thread::get_id());
+  }
 }
 
 std::vector<int> RunRecorder::Passes(const std::string& run) const {

@@ -11,11 +11,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <map>
+#include <thread>
 #include <utility>
 #include <vector>
 
-#include "core/bench_state.h"
 #include "core/message_log.h"
+#include "core/run_events.h"
 
 namespace ferrotick::stress {
 
@@ -71,17 +73,13 @@ class Transcript : public LogObserver {
   std::size_t m_last = 0;
 };
 
-// Sees every run report: tells whether two runs that write the test file
+// Sees every run event: tells whether two runs that write the test file
 // (a fill or a writer) ever reported at the same time, and keeps each
 // kind's pass MB counts in order, to hold the log's pass lines against.
 // Readers may run beside a writer, so they are left out of the overlaps.
-class RunRecorder : public RunListener {
+class RunRecorder : public EventSink {
  public:
-  RunRecorder();
-  void OnPass(const PassRecord& record) override;
-  void OnProgress(const char* run, std::uint64_t, double) override {
-    Note(run);
-  }
+  void OnEvent(const RunEvent& event) override;
   // Describes the first overlap, or nothing.
   std::optional<std::string> Overlap() const;
   // The MB counts of the passes of `run` ("create", "write" or "read").
@@ -95,10 +93,10 @@ class RunRecorder : public RunListener {
   };
   void Note(const char* run);
 
-  const std::uint64_t m_id;  // tells this listener's spans from others'
   mutable std::mutex m_mutex;
   long m_sequence = 0;
   std::vector<Span> m_spans;
+  std::map<std::thread::id, std::size_t> m_spanOf;
   std::vector<std::pair<std::string, int>> m_passes;
 };
 

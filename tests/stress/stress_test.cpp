@@ -16,11 +16,10 @@
 #include <vector>
 
 #include "core/file_commands.h"
-#include "core/init_run.h"
+#include "core/run_commands.h"
+#include "core/timing.h"
 #include "core/log_commands.h"
-#include "core/reader.h"
-#include "core/write_run.h"
-#include "tests/core/fake_view.h"
+#include "tests/support/fake_view.h"
 #include "tests/stress/stress_support.h"
 
 namespace ferrotick {
@@ -258,7 +257,7 @@ class StressDriver {
         m_full(stress::FullDevice(dir.path())),
         m_transcript(m_bench.log) {
     m_bench.log.SetObserver(&m_transcript);
-    m_bench.state.m_pListener = &m_runs;
+    m_bench.state.SetTap(m_runs);
     RandomSettings();
   }
 
@@ -277,18 +276,14 @@ class StressDriver {
     if (m_reader) PressRead();
     if (m_writing) PressWrite();
     PressCancel();
-    const bool idle = DrainUntil(
-        [&] {
-          m_bench.state.m_workers.Reap();
-          return m_bench.state.m_workers.Running() == 0;
-        },
-        std::chrono::seconds(60));
+    const bool idle =
+        DrainUntil([&] { return m_bench.state.m_runs.empty(); },
+                   std::chrono::seconds(60));
     if (!idle) {
       Error("the runs did not end within 60 s of being stopped");
       m_stuck = true;
       return;
     }
-    m_bench.state.m_workers.Reap();
     if (stress::ThreadsSettled(m_threads) != m_threads)
       Error("a thread outlived its run");
     if (OpenDescriptors() != m_fds) Error("a descriptor outlived its run");
@@ -299,8 +294,11 @@ class StressDriver {
   void ShutDown(bool graceful) {
     if (graceful && !m_stuck) Settle();
     m_bench.state.Shutdown();
+    const std::size_t lines = m_bench.log.Count();
     Drain();
-    if (m_bench.log.Drain() != 0) Error("a line arrived after the shutdown");
+    if (m_bench.log.Count() != lines) {
+      Error("a line arrived after the shutdown");
+    }
     if (stress::ThreadsSettled(m_threads) != m_threads)
       Error("a thread outlived the shutdown");
     if (OpenDescriptors() != m_fds) Error("a descriptor outlived the shutdown");
@@ -325,16 +323,16 @@ class StressDriver {
     // A healthy disk: no write or read may fail.
     if (checker.writerFailures != 0) Error("a writer failed on a good file");
     if (checker.readerFailures != 0) Error("a reader failed on a good file");
-    if (auto overlap = m_runs.Overlap()) Error(*overlap);
+    if (auto overlap = m_runs->Overlap()) Error(*overlap);
     // Writers run one after another, and so do readers: their pass lines
     // are the passes the runs made, in order, none lost or torn.
-    if (checker.writePasses != m_runs.Passes("write")) {
+    if (checker.writePasses != m_runs->Passes("write")) {
       Error("the write pass lines are not the passes the writers made");
     }
-    if (checker.readPasses != m_runs.Passes("read")) {
+    if (checker.readPasses != m_runs->Passes("read")) {
       Error("the read pass lines are not the passes the readers made");
     }
-    const std::size_t fills = m_runs.Passes("create").size();
+    const std::size_t fills = m_runs->Passes("create").size();
     if (allEnded ? static_cast<std::size_t>(checker.fillsDone) != fills
                  : static_cast<std::size_t>(checker.fillsDone) > fills) {
       Error("the fill lines are not the fills made");
@@ -491,7 +489,7 @@ class StressDriver {
   }
 
   void Drain() {
-    m_bench.log.Drain();
+    m_bench.state.HandleEvents();
     m_transcript.MarkDrained();
   }
 
@@ -548,7 +546,7 @@ class StressDriver {
   // may change it (a stopped writer may still be ending its pass).
   std::optional<std::uint64_t> SteadyLength() const {
     if (!(m_reader && m_readerHolds) || m_writing ||
-        m_bench.state.m_workers.Running() != 0 || !Exists(m_test)) {
+        !m_bench.state.m_runs.empty() || !Exists(m_test)) {
       return std::nullopt;
     }
     return FileLength(m_test);
@@ -789,7 +787,8 @@ class StressDriver {
 
   Bench m_bench;
   Transcript m_transcript;
-  stress::RunRecorder m_runs;
+  std::shared_ptr<stress::RunRecorder> m_runs =
+      std::make_shared<stress::RunRecorder>();
 
   // What the presses so far should have left.
   std::string m_path;

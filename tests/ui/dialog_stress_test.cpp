@@ -513,7 +513,7 @@ void DialogStressTest::RunSession(int presses) {
 
   // Lines queued before the end may still drain; then every stored line
   // is one line of a known kind.
-  QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->Log().HasPending(), 20000);
+  QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->State().EventsWaiting(), 20000);
   const std::vector<std::string> formats = KnownFormats();
   const std::vector<std::string> paths = m_modal->Paths();
   for (const std::string& line : m_stored) {

@@ -25,6 +25,16 @@ namespace {
 
 constexpr int kWorkerWaitMs = 20000;
 
+// A read pass of `mb` MB in one second, as a run hands it over.
+PassEvent ReadPass(int mb) {
+  PassEvent pass;
+  pass.kind = RunKind::kRead;
+  pass.pass = mb;
+  pass.mb = mb;
+  pass.seconds = 1;
+  return pass;
+}
+
 QString Text(std::string_view bytes) {
   return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
@@ -372,20 +382,15 @@ void DialogTest::logIsAListToScrollAndSelectIn() {
 void DialogTest::workerLinesArriveThroughTheWindowThread() {
   Window w;
   MessageLog& log = w.dlg.Log();
-  std::thread worker([&log] {
-    for (int i = 0; i < 1000; ++i) {
-      // Appended, not "w" + ...: GCC 12 at -O3 warns falsely (-Wrestrict)
-      // on inserting before a temporary string.
-      std::string line = "w";
-      line += std::to_string(i);
-      log.Append(line);
-    }
+  std::shared_ptr<EventSink> sink = w.dlg.State().Sink();
+  std::thread run([&sink] {
+    for (int i = 0; i < 1000; ++i) sink->OnEvent(ReadPass(i));
   });
-  worker.join();
-  // Nothing of the worker is in the log until the window thread drains it.
+  run.join();
+  // Nothing of the run is in the log until the window thread takes it.
   QCOMPARE(log.Count(), std::size_t{0});
   QTRY_COMPARE_WITH_TIMEOUT(log.Count(), std::size_t{1000}, kWorkerWaitMs);
-  QCOMPARE(Text(log.Line(999)), QStringLiteral("w999"));
+  QCOMPARE(Text(log.Line(999)), QStringLiteral("Read 999MB: 999.000 MBs"));
   auto* view = qobject_cast<CLogView*>(w.dlg.Control(IDC_LOG));
   QCOMPARE(view->model()->rowCount(), 1000);
 }
@@ -395,15 +400,17 @@ void DialogTest::visibleRowsArePaintedDuringAFlood() {
   QVERIFY(w.active);
   auto* view = qobject_cast<CLogView*>(w.dlg.Control(IDC_LOG));
   MessageLog& log = w.dlg.Log();
+  std::shared_ptr<EventSink> sink = w.dlg.State().Sink();
   constexpr int kWorkers = 3;
-  constexpr int kLines = 300000;
+  constexpr int kLines = 100000;
   std::atomic<int> running{kWorkers};
   std::vector<std::thread> workers;
   for (int t = 0; t < kWorkers; ++t) {
-    workers.emplace_back([&log, &running, t] {
+    workers.emplace_back([&sink, &running] {
       for (int i = 0; i < kLines; ++i) {
-        log.Append("worker " + std::to_string(t) + " line " +
-                   std::to_string(i));
+        sink->OnEvent(ReadPass(i));
+        // As the runs of the window are paced, so is this flood, a little.
+        if (i % 1000 == 0) std::this_thread::yield();
       }
       --running;
     });
@@ -411,7 +418,7 @@ void DialogTest::visibleRowsArePaintedDuringAFlood() {
   // Looked at while lines arrive: at the top, then where the user scrolled.
   int grabs = 0;
   QStringList blank;
-  while (running.load() > 0 || log.HasPending()) {
+  while (running.load() > 0 || w.dlg.State().EventsWaiting()) {
     // Rows the window had before the wait have had their time to paint.
     const std::size_t shown = log.Count();
     QTest::qWait(5);
@@ -613,7 +620,7 @@ void DialogTest::writeAndReadToggles() {
   QVERIFY(!w.dlg.State().m_pReader);
   QVERIFY(w.LogLines().contains(QStringLiteral("ReadThread Stopping")));
   // Lines the reader queued before it ended still drain; then no more come.
-  QTRY_VERIFY_WITH_TIMEOUT(!w.dlg.Log().HasPending(), kWorkerWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w.dlg.State().EventsWaiting(), kWorkerWaitMs);
   const std::size_t afterStop = w.dlg.Log().Count();
   QTest::qWait(100);
   QCOMPARE(w.dlg.Log().Count(), afterStop);

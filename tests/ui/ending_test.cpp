@@ -386,7 +386,7 @@ void EndingTest::endingDuringARead() {
   CheckNothingLeft(before);
   QCOMPARE(Contents(m_read), QByteArray(8 * kMB, kFiller));
   // Lines queued before the end still drain; none ends the run.
-  QTRY_VERIFY_WITH_TIMEOUT(!w->dlg.Log().HasPending(), kWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!w->dlg.State().EventsWaiting(), kWaitMs);
   for (const QString& line : w->LogLines()) {
     QVERIFY2(!IsEndOfRunLine(line), qPrintable(line));
   }

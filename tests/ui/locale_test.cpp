@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/core/german_locale.h"
+#include "tests/support/german_locale.h"
 #include "tests/ui/fake_modal.h"
 #include "ui/bench_dialog.h"
 #include "ui/resource.h"

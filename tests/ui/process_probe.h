@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/core/thread_count.h"
+#include "tests/support/thread_count.h"
 
 namespace ferrotick::ui::test {
 

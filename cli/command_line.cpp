@@ -1,0 +1,224 @@
+#include "cli/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <sstream>
+
+#include "cli/json_output.h"
+#include "cli/output.h"
+#include "core/settings.h"
+
+#ifndef FERROTICK_VERSION
+#error "FERROTICK_VERSION must be defined by the build"
+#endif
+
+namespace ferrotick::cli {
+
+namespace {
+
+constexpr const char* kFooter = R"(
+Rates are in MiB per second (an MB is 1,048,576 bytes); measure shows
+decimal MB/s (1,000,000 bytes) beside them. A run's log lines are those the
+Ferrotick window shows; there, an "MB" of a fill or write pass is W writes
+of --buffer KB with W = 1024 / KB, which is 1 MiB only when KB divides 1024.
+Spread: the sample coefficient of variation of the pass rates (sample
+standard deviation over the mean), in percent.
+
+Ctrl-C, SIGTERM and SIGHUP stop a run as the window's stop or cancel control
+does; a second one abandons it. measure removes its test file however it
+ends. A block device that is mounted or in use is never written to.
+
+Exit status: 0 when every asked pass ran to its end and nothing stopped the
+run; 1 when it failed, was stopped or refused, or its output could not be
+written; 2 for a bad command line.)";
+
+const char* const kCommandNames[] = {"measure", "create", "write", "read"};
+
+// The options, as each command takes them.
+struct Builder {
+  CliOptions& o;
+  // Per command defaults are set once the command is known.
+  int size = 0;
+  int buffer = 0;
+  int passes = 0;
+  bool noProgress = false;
+  std::string pattern = "letters";
+
+  void Path(CLI::App* command, const char* name, const char* what) {
+    command->add_option(name, o.path, what)->required()->check(
+        [](const std::string& path) {
+          return path.empty() ? std::string("must not be empty")
+                              : std::string();
+        });
+  }
+  void Size(CLI::App* command, const char* what) {
+    command->add_option("--size", size, what)
+        ->type_name("MB")
+        ->check(CLI::Range(kMinFileSizeMB, kMaxFileSizeMB));
+  }
+  void Buffer(CLI::App* command, int defaultKB) {
+    command
+        ->add_option("--buffer", buffer,
+                     "KB per read or write (default " +
+                         std::to_string(defaultKB) + ")")
+        ->type_name("KB")
+        ->check(CLI::Range(kMinBufferKB, kMaxBufferKB));
+  }
+  void Passes(CLI::App* command, int defaultPasses) {
+    command
+        ->add_option("--passes", passes,
+                     "passes to make (default " +
+                         std::to_string(defaultPasses) + ")")
+        ->type_name("N")
+        ->check(CLI::Range(1, kMaxPasses));
+  }
+  void NoProgress(CLI::App* command) {
+    command->add_flag("--no-progress", noProgress,
+                      "no progress line (shown only on a terminal)");
+  }
+  void Common(CLI::App* command, bool writes) {
+    command->add_flag("--direct", o.run.direct,
+                      "bypass the page cache (O_DIRECT)");
+    if (writes) {
+      command->add_flag("--sync", o.run.sync,
+                        "fdatasync before each pass's clock stops");
+      command->add_option("--pattern", pattern,
+                          "what to write: letters (zeros for a fill, one "
+                          "letter per write pass), or random data that "
+                          "neither compresses nor repeats")
+          ->check(CLI::IsMember({"letters", "random"}));
+    }
+    command->add_flag("--json", o.json,
+                      "one JSON object per pass on standard output; errors "
+                      "as JSON on standard error");
+    NoProgress(command);
+  }
+};
+
+std::string Hinted(std::string message) {
+  return message + " (see 'ferrotick-cli --help')";
+}
+
+bool AsksForJson(const std::vector<std::string>& args) {
+  const auto end = std::find(args.begin(), args.end(), "--");
+  return std::find(args.begin(), end, "--json") != end;
+}
+
+}  // namespace
+
+const char* CommandName(Command command) {
+  return kCommandNames[static_cast<int>(command)];
+}
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  CliOptions o;
+  Builder b{o};
+  CLI::App app("Measures how fast a disk writes and reads a file.", kProgram);
+  app.set_version_flag("-V,--version",
+                       std::string(kProgram) + " " FERROTICK_VERSION,
+                       "show the version and exit");
+  app.set_help_flag("-h,--help", "show this help and exit");
+  app.require_subcommand(1);
+  app.footer(kFooter);
+  // Given twice, the last one counts.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+
+  CLI::App* measure =
+      app.add_subcommand("measure", "measure the disk that holds FOLDER");
+  measure->footer(
+      "\nMakes a test file in FOLDER, times a fill, --passes write passes and\n"
+      "--passes read passes with the data on the device, not in the page\n"
+      "cache, and with data that neither compresses nor repeats; removes the\n"
+      "file however it ends, and prints what was measured, notes on what\n"
+      "the figures may mean, and a table: the median, min and max MiB/s of\n"
+      "each run (and the median in MB/s) and their spread.");
+  b.Path(measure, "FOLDER", "a folder on the disk (or a new file's path)");
+  b.Size(measure, "size of the test file (default 1024)");
+  b.Buffer(measure, kMeasureBufferKB);
+  b.Passes(measure, kMeasurePasses);
+  measure->add_flag("--direct", o.run.direct,
+                    "O_DIRECT instead of fdatasync and the cache drop");
+  measure->add_flag("--json", o.json, "one summary object as JSON");
+  measure->add_flag("--quiet", o.quiet, "print only warnings and the table");
+  measure->add_flag("--verbose", o.verbose, "print every run's log lines too");
+  b.NoProgress(measure);
+
+  CLI::App* create = app.add_subcommand(
+      "create", "make PATH and time one sequential fill of it");
+  b.Path(create, "PATH", "the file to make");
+  b.Size(create, "MB to write (default 32)");
+  b.Buffer(create, kDefaultBufferKB);
+  create->add_flag("--force", o.force,
+                   "replace an existing PATH (through a symbolic link, the "
+                   "file it points to)");
+  b.Common(create, /*writes=*/true);
+
+  CLI::App* write = app.add_subcommand(
+      "write", "rewrite the existing PATH from its start, --passes times");
+  b.Path(write, "PATH", "the file to rewrite");
+  b.Size(write, "MB per pass (default: PATH's length)");
+  b.Buffer(write, kDefaultBufferKB);
+  b.Passes(write, 1);
+  b.Common(write, /*writes=*/true);
+
+  CLI::App* read = app.add_subcommand(
+      "read", "read the existing PATH from start to end, --passes times");
+  b.Path(read, "PATH", "the file to read");
+  b.Buffer(read, kDefaultBufferKB);
+  b.Passes(read, 1);
+  read->add_flag("--drop-cache", o.run.dropCache,
+                 "drop PATH from the page cache before each pass, so the "
+                 "reads come from the device");
+  b.Common(read, /*writes=*/false);
+
+  ParsedCommandLine parsed;
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp& e) {
+    std::ostringstream out, err;
+    app.exit(e, out, err);
+    parsed.out = out.str();
+    return parsed;
+  } catch (const CLI::CallForVersion& e) {
+    parsed.out = std::string(e.what()) + "\n";
+    return parsed;
+  } catch (const CLI::ParseError& e) {
+    parsed.exitCode = kExitUsage;
+    std::string message = e.what();
+    // CLI11 takes a mistyped command for a missing one.
+    if (app.get_subcommands().empty() && !args.empty() &&
+        args[0].rfind('-', 0) != 0) {
+      message = "unknown command '" + args[0] +
+                "': use measure, create, write or read";
+    }
+    message = Hinted(message);
+    parsed.err = AsksForJson(args) ? ErrorJson(message)
+                                   : std::string(kProgram) + ": " + message;
+    return parsed;
+  }
+
+  const CLI::App* chosen = app.get_subcommands().at(0);
+  for (int c = 0; c < 4; ++c) {
+    if (chosen->get_name() == kCommandNames[c]) {
+      o.command = static_cast<Command>(c);
+    }
+  }
+  if (b.size > 0) {
+    o.fileSizeMB = b.size;
+  } else if (o.command == Command::kCreate) {
+    o.fileSizeMB = kDefaultFileSizeMB;
+  } else if (o.command == Command::kMeasure) {
+    o.fileSizeMB = kMeasureFileSizeMB;
+  }
+  const bool measuring = o.command == Command::kMeasure;
+  o.bufferKB =
+      b.buffer ? b.buffer : measuring ? kMeasureBufferKB : kDefaultBufferKB;
+  o.passes = b.passes ? b.passes : measuring ? kMeasurePasses : 1;
+  o.run.pattern = *PatternFromName(b.pattern);
+  o.progress = !b.noProgress;
+  parsed.options = std::move(o);
+  return parsed;
+}
+
+}  // namespace ferrotick::cli

@@ -1,0 +1,145 @@
+#include "cli/measure_report.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "core/timing.h"
+
+namespace ferrotick::cli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr double kMiBPerMB = 1.048576;  // MiB/s times this is MB/s
+
+std::string HowTheCacheIsTakenOut(const MeasureReport& report) {
+  if (report.facts.inMemory) {
+    return "the file system keeps files in memory, so every rate is the "
+           "memory's";
+  }
+  std::string how =
+      report.direct
+          ? "the page cache bypassed with O_DIRECT"
+          : "writes synced with fdatasync before each pass's clock stops and "
+            "the file dropped from the page cache before each read pass";
+  if (report.facts.cacheBeneath) {
+    how += ", but a cache beneath the file system may still serve reads";
+  }
+  return how;
+}
+
+const MeasuredPhase* Phase(const MeasureReport& report, const char* run) {
+  for (const MeasuredPhase& phase : report.phases) {
+    if (phase.run == run) return &phase;
+  }
+  return nullptr;
+}
+
+double Rounded(double value, int decimals) {
+  double scale = 1;
+  for (int i = 0; i < decimals; ++i) scale *= 10;
+  return static_cast<double>(static_cast<long long>(value * scale + 0.5)) /
+         scale;
+}
+
+}  // namespace
+
+std::string WhatWasMeasured(const MeasureReport& report) {
+  const DiskFacts& facts = report.facts;
+  std::string where = facts.fileSystem;
+  if (!facts.device.empty() && facts.device != facts.fileSystem) {
+    where += " on " + facts.device;
+  }
+  if (!facts.beneath.empty()) where += " (" + facts.beneath + ")";
+  return Format(
+      "Measured %s in %s: a file of %d MiB in transfers of %d KiB, one at a "
+      "time (queue depth 1), random data that neither compresses nor "
+      "repeats; %s.",
+      where.c_str(), report.folder.c_str(), report.sizeMB, report.bufferKB,
+      HowTheCacheIsTakenOut(report).c_str());
+}
+
+std::vector<std::string> MeasureNotes(const MeasureReport& report) {
+  std::vector<std::string> notes;
+  if (report.facts.cacheBeneath && !report.facts.inMemory) {
+    notes.push_back(
+        "Reads may come from a cache beneath the file system (" +
+        (report.facts.beneath.empty() ? std::string("what lies under it")
+                                      : report.facts.beneath) +
+        "): the read rates may be that cache's, not the disk's.");
+  }
+  const MeasuredPhase* read = Phase(report, "read");
+  if (read && read->rates.size() >= 2) {
+    const double first = read->rates.front();
+    const RateSummary later = Summarize(
+        std::vector<double>(read->rates.begin() + 1, read->rates.end()));
+    if (later.median > kCachedReadFactor * first) {
+      notes.push_back(Format(
+          "The first read pass gave %.1f MiB/s and the later ones a median of "
+          "%.1f MiB/s: the later passes were served by a cache beneath the "
+          "file system; the first is nearer the disk.",
+          first, later.median));
+    }
+  }
+  for (const MeasuredPhase& phase : report.phases) {
+    if (phase.incomplete > 0) {
+      notes.push_back(Format("%d %s pass%s cut short %s not counted.",
+                             phase.incomplete, phase.run.c_str(),
+                             phase.incomplete == 1 ? "" : "es",
+                             phase.incomplete == 1 ? "is" : "are"));
+    }
+  }
+  return notes;
+}
+
+std::string MeasureText(const MeasureReport& report) {
+  std::string text = WhatWasMeasured(report) + "\n";
+  for (const std::string& note : MeasureNotes(report)) text += note + "\n";
+  std::vector<SummaryRow> rows;
+  for (const MeasuredPhase& phase : report.phases) {
+    rows.push_back(SummaryRow{phase.run, Summarize(phase.rates)});
+  }
+  return text + SummaryTable(rows);
+}
+
+std::string MeasureJson(const MeasureReport& report) {
+  Json phases = Json::array();
+  for (const MeasuredPhase& phase : report.phases) {
+    const RateSummary summary = Summarize(phase.rates);
+    Json out = {{"run", phase.run}, {"passes", summary.passes}};
+    if (summary.passes > 0) {
+      out["median_mib_per_s"] = Rounded(summary.median, 3);
+      out["median_mb_per_s"] = Rounded(summary.median * kMiBPerMB, 3);
+      out["min_mib_per_s"] = Rounded(summary.min, 3);
+      out["max_mib_per_s"] = Rounded(summary.max, 3);
+    }
+    out["spread"] =
+        summary.spread ? Json(Rounded(*summary.spread, 4)) : Json(nullptr);
+    Json rates = Json::array();
+    for (double rate : phase.rates) rates.push_back(Rounded(rate, 3));
+    out["mib_per_s"] = std::move(rates);
+    out["incomplete_passes"] = phase.incomplete;
+    phases.push_back(std::move(out));
+  }
+  const Json out = {{"run", "measure"},
+                    {"path", report.path},
+                    {"file_system", report.facts.fileSystem},
+                    {"device", report.facts.device},
+                    {"beneath", report.facts.beneath},
+                    {"in_memory", report.facts.inMemory},
+                    {"cache_beneath", report.facts.cacheBeneath},
+                    {"size_mb", report.sizeMB},
+                    {"buffer_kb", report.bufferKB},
+                    {"queue_depth", 1},
+                    {"pattern", "random"},
+                    {"direct", report.direct},
+                    {"complete", report.complete},
+                    {"measured", WhatWasMeasured(report)},
+                    {"runs", std::move(phases)},
+                    {"notes", MeasureNotes(report)},
+                    {"warnings", report.warnings}};
+  return out.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace ferrotick::cli

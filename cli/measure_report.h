@@ -1,0 +1,47 @@
+// What `measure` prints at its end: one line on what was measured and how,
+// notes on what the figures may mean, and the table (or one JSON object).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/rate_summary.h"
+#include "core/disk_facts.h"
+
+namespace ferrotick::cli {
+
+// One phase of a measurement: its name and the rates (MiB/s) of the passes
+// that ran to their end, in order; passes cut short are only counted.
+struct MeasuredPhase {
+  std::string run;  // "fill", "write" or "read"
+  std::vector<double> rates;
+  int incomplete = 0;
+};
+
+struct MeasureReport {
+  std::string path;    // the test file
+  std::string folder;  // where it was made
+  DiskFacts facts;
+  int sizeMB = 0;
+  int bufferKB = 0;
+  bool direct = false;
+  bool complete = false;  // every phase made every pass, nothing stopped it
+  std::vector<MeasuredPhase> phases;
+  std::vector<std::string> warnings;
+};
+
+// "Measured ext4 on /dev/vda1 (...) in /srv: a file of 1024 MiB, ...".
+std::string WhatWasMeasured(const MeasureReport& report);
+// Plain sentences on what the rates may mean: a cache beneath the file
+// system, a first read pass much slower than the rest.
+std::vector<std::string> MeasureNotes(const MeasureReport& report);
+// The text summary: the line on what was measured, the notes, the table.
+std::string MeasureText(const MeasureReport& report);
+// The one JSON object of --json, without a line end.
+std::string MeasureJson(const MeasureReport& report);
+
+// Later read passes this much faster than the first were served by a cache
+// below the file system, not by the disk.
+inline constexpr double kCachedReadFactor = 2.0;
+
+}  // namespace ferrotick::cli

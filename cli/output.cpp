@@ -1,0 +1,80 @@
+#include "cli/output.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+
+#include "cli/json_output.h"
+
+namespace ferrotick::cli {
+
+namespace {
+
+constexpr long long kProgressEveryNs = 200'000'000;
+
+long long NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+void Output::Line(std::string_view line) {
+  if (Broken()) return;
+  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
+      std::fputc('\n', stdout) == EOF) {
+    m_error = errno != 0 ? errno : EIO;
+  }
+}
+
+void Output::Flush() {
+  if (!Broken() && std::fflush(stdout) != 0) m_error = errno != 0 ? errno : EIO;
+}
+
+void ErrorLine(std::string_view line) {
+  std::string text(line);
+  text += '\n';
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+void ReportError(bool json, std::string_view run, std::string_view path,
+                 std::string_view message, std::string_view detail) {
+  if (json) {
+    ErrorLine(ErrorJson(message, run, path, detail));
+    return;
+  }
+  std::string text = std::string(kProgram) + ": ";
+  if (!path.empty()) text += std::string(path) + ": ";
+  text += message;
+  if (!detail.empty()) text += ": " + std::string(detail);
+  ErrorLine(text);
+}
+
+ProgressLine::ProgressLine(bool wanted)
+    : m_bWanted(wanted && ::isatty(STDERR_FILENO)) {}
+
+bool ProgressLine::Due() const {
+  return m_bWanted && NowNs() - m_lastNs >= kProgressEveryNs;
+}
+
+void ProgressLine::Show(const std::string& text) {
+  if (!m_bWanted) return;
+  m_lastNs = NowNs();
+  const std::string line = "\r\033[K" + text;
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+  m_bShown = true;
+}
+
+void ProgressLine::Clear() {
+  if (!m_bShown) return;
+  std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  m_bShown = false;
+}
+
+}  // namespace ferrotick::cli

@@ -1,0 +1,52 @@
+// Standard output and error for the command line: a failure to write is
+// remembered (a closed pipe, a full disk), never a signal.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ferrotick::cli {
+
+inline constexpr const char* kProgram = "ferrotick-cli";
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+class Output {
+ public:
+  // One line on standard output.
+  void Line(std::string_view line);
+  void Flush();
+  bool Broken() const { return m_error != 0; }
+  int Error() const { return m_error; }
+
+ private:
+  int m_error = 0;
+};
+
+// One line on standard error, at once.
+void ErrorLine(std::string_view line);
+
+// "ferrotick-cli: PATH: MESSAGE: DETAIL", or the same as a JSON object.
+void ReportError(bool json, std::string_view run, std::string_view path,
+                 std::string_view message, std::string_view detail = {});
+
+// A live line on standard error for a terminal: rewritten in place, at
+// most a few times a second, and cleared before anything else prints.
+class ProgressLine {
+ public:
+  explicit ProgressLine(bool wanted);
+  // True when a line may be shown now (a terminal, and not too soon).
+  bool Due() const;
+  void Show(const std::string& text);
+  void Clear();
+
+ private:
+  const bool m_bWanted;
+  bool m_bShown = false;
+  long long m_lastNs = 0;
+};
+
+}  // namespace ferrotick::cli

@@ -1,0 +1,62 @@
+#include "cli/run_driver.h"
+
+#include <cerrno>
+#include <chrono>
+#include <memory>
+#include <variant>
+
+#include "core/event_handover.h"
+
+namespace ferrotick::cli {
+
+namespace {
+
+constexpr int kIdleMs = 100;
+// After giving up on a run: how long its file may take to be let go.
+constexpr std::chrono::milliseconds kAbandonWait{1000};
+
+EndEvent MadeUpEnd(const Run& run, Outcome outcome, int error) {
+  EndEvent end;
+  end.kind = run.Description().kind;
+  end.outcome = outcome;
+  end.error = error;
+  end.path = run.Description().path;
+  end.run = run.Id();
+  return end;
+}
+
+}  // namespace
+
+EndEvent DriveRun(Run& run, StopSignals& signals, RunPresenter& presenter) {
+  auto handover =
+      std::make_shared<EventHandover>([&signals] { signals.Wake(); });
+  if (!run.Start(handover)) return MadeUpEnd(run, Outcome::kFailed, EAGAIN);
+  bool stopAsked = false;
+  for (;;) {
+    for (const RunEvent& event : handover->Take()) {
+      presenter.OnEvent(event);
+      if (const auto* end = std::get_if<EndEvent>(&event)) {
+        // Told as the thread's last act: the join is at once.
+        handover->Close();
+        run.WaitEnded(kAbandonWait);
+        return *end;
+      }
+    }
+    if (signals.Count() >= 2 || presenter.Broken()) {
+      // A second Ctrl-C, or nobody left to read: end at once, silently.
+      run.Abandon();
+      handover->Close();
+      run.WaitEnded(kAbandonWait);
+      return MadeUpEnd(run, Outcome::kAbandoned, 0);
+    }
+    if (signals.Count() >= 1 && !stopAsked) {
+      stopAsked = true;
+      run.RequestStop();
+      presenter.OnStop();
+    }
+    presenter.OnIdle();
+    if (handover->Empty()) signals.Wait(kIdleMs);
+  }
+}
+
+}  // namespace ferrotick::cli

@@ -1,0 +1,34 @@
+// What the command line checks of a path before it runs anything there, and
+// how it names the reasons.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace ferrotick::cli {
+
+// The full path for the lines and the messages. A relative path is kept as
+// given when the working directory has no name (removed, or deeper than
+// PATH_MAX) or the full path would be too long to open.
+std::string FullPath(const std::string& path);
+
+// Why an open or a transfer failed, in the user's words.
+std::string Reason(int error);
+
+// Why `path` can hold no file to measure (a character device, a FIFO, a
+// socket, a symbolic link loop), or nothing.
+std::optional<std::string> NotAFileToMeasure(const std::string& path);
+
+struct Refusal {
+  std::string message;
+  std::string detail;
+};
+
+// Why direct I/O (--direct) cannot work on `path` with transfers of
+// `bufferKB`, or nothing when it can or when the run's own open will say
+// why. With `create`, a missing file is probed by making it and removing
+// it again.
+std::optional<Refusal> DirectRefusal(const std::string& path, bool create,
+                                     int bufferKB);
+
+}  // namespace ferrotick::cli

@@ -1,0 +1,39 @@
+// The log's lines: the texts the window shows (and the command line prints)
+// for what the runs tell, byte for byte the same in both.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "core/run_events.h"
+
+namespace ferrotick {
+
+std::string InitProgressLine(int i, double seconds, int fileSizeMB);
+std::string InitDoneLine(int fileSizeMB, double seconds);
+std::string WriteProgressLine(int i, double seconds, int fileSizeMB);
+std::string WrotePassLine(int n, double seconds);
+std::string ReadProgressLine(int m, double seconds);
+std::string ReadPassLine(int m, double seconds);
+
+// Lines of the window's commands that the command line shows too.
+inline constexpr char kOpenFailed[] = "Open Failed";
+inline constexpr char kWriteWarning[] = "WARNING: Write will destroy this file!";
+inline constexpr char kWriteStarted[] = "WriteThread Started.";
+inline constexpr char kWriteStopping[] = "Stopping WriteThread.";
+inline constexpr char kReaderOpened[] = "Reader Opened File";
+inline constexpr char kReaderStarted[] = "Reader Thread Started";
+inline constexpr char kReaderStarting[] = "Starting Reader";
+inline constexpr char kReaderStopping[] = "ReadThread Stopping";
+std::string InitializingLine(int fileSizeMB, int bufferKB);
+std::string UsingLine(const std::string& path);
+std::string CouldNotOpenLine(const std::string& path);
+std::string OpenedLine(const std::string& path);
+
+// Each line the log shows for `event`, in order: none for most progress
+// events, a pass line, or a run's closing lines (the path in a closing
+// line is the end event's).
+void ForEachLogLine(const RunEvent& event,
+                    const std::function<void(std::string)>& line);
+
+}  // namespace ferrotick

@@ -1,0 +1,145 @@
+// The file handle's calls on the kernel, counted and steered by a test
+// while a KernelSeam lives: how many transfers, syncs and cache drops
+// reached the kernel, whether the descriptor they used was opened with
+// O_DIRECT (asked of the kernel itself), a hold that keeps a transfer from
+// returning as a stuck one would, and a clock that moves with the data.
+#pragma once
+
+#include <fcntl.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "core/file_handle.h"
+
+namespace ferrotick::testing {
+
+class KernelSeam : public KernelCalls {
+ public:
+  KernelSeam() { SetKernelCallsForTest(this); }
+  ~KernelSeam() override { SetKernelCallsForTest(nullptr); }
+  KernelSeam(const KernelSeam&) = delete;
+  KernelSeam& operator=(const KernelSeam&) = delete;
+
+  long Read(int fd, void* buffer, std::size_t n, std::uint64_t at,
+            bool positional) override {
+    Before(fd);
+    const long got = KernelCalls::Read(fd, buffer, n, at, positional);
+    if (got > 0) After(false, got);
+    return got;
+  }
+  long Write(int fd, const void* buffer, std::size_t n, std::uint64_t at,
+             bool positional) override {
+    Before(fd);
+    if (failWritesAfter >= 0 &&
+        writtenBytes.load() + n > static_cast<std::uint64_t>(failWritesAfter)) {
+      errno = EIO;
+      return -1;
+    }
+    const long put = KernelCalls::Write(fd, buffer, n, at, positional);
+    NoteWriter();
+    if (put > 0) After(true, put);
+    return put;
+  }
+  int DataSync(int fd) override {
+    ++syncs;
+    if (onSync) onSync();
+    return KernelCalls::DataSync(fd);
+  }
+  int DropCache(int fd) override {
+    ++drops;
+    return KernelCalls::DropCache(fd);
+  }
+
+  // The next transfer (one only) waits before it reaches the kernel until
+  // Release(); with `afterBytes`, the first once that many bytes have been
+  // read and written.
+  void HoldNext(std::uint64_t afterBytes = 0) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hold = true;
+    m_held = false;
+    m_holdAfter = afterBytes;
+  }
+  void WaitHeld() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cv.wait(lock, [this] { return m_held; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_hold = false;
+    m_cv.notify_all();
+  }
+
+  // True when two threads ever wrote in the same stretch of time, as seen
+  // from the order of their writes.
+  bool WritersOverlapped() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto a = m_spans.begin(); a != m_spans.end(); ++a) {
+      for (auto b = std::next(a); b != m_spans.end(); ++b) {
+        if (a->second.first < b->second.second &&
+            b->second.first < a->second.second) {
+          return true;
+        }
+      }
+    }
+    return false;
+  }
+
+  std::atomic<int> transfers{0};
+  std::atomic<int> directTransfers{0};  // on a descriptor with O_DIRECT
+  std::atomic<int> syncs{0};
+  std::atomic<int> drops{0};
+  std::atomic<std::uint64_t> writtenBytes{0};
+  std::atomic<std::uint64_t> readBytes{0};
+  // Writes that would take the total past this many bytes fail with EIO;
+  // negative: none fail. Set before the run starts.
+  long long failWritesAfter = -1;
+  // Called on the run's thread after each transfer that moved data, with
+  // whether it wrote and the total of that kind so far; and at each sync.
+  // Set before the run starts.
+  std::function<void(bool write, std::uint64_t total)> after;
+  std::function<void()> onSync;
+
+ private:
+  void Before(int fd) {
+    ++transfers;
+    if (::fcntl(fd, F_GETFL) & O_DIRECT) ++directTransfers;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_hold && !m_held &&
+        writtenBytes.load() + readBytes.load() >= m_holdAfter) {
+      m_held = true;
+      m_cv.notify_all();
+      m_cv.wait(lock, [this] { return !m_hold; });
+    }
+  }
+  void NoteWriter() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const long sequence = m_sequence++;
+    auto [span, added] = m_spans.try_emplace(std::this_thread::get_id(),
+                                             sequence, sequence);
+    span->second.second = sequence;
+  }
+  void After(bool write, long moved) {
+    const std::uint64_t total =
+        (write ? writtenBytes : readBytes).fetch_add(moved) + moved;
+    if (after) after(write, total);
+  }
+
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  bool m_hold = false;
+  bool m_held = false;
+  std::uint64_t m_holdAfter = 0;
+  long m_sequence = 0;
+  // Each writing thread's first and last write.
+  std::map<std::thread::id, std::pair<long, long>> m_spans;
+};
+
+}  // namespace ferrotick::testing
