@@ -190,8 +190,9 @@ Beneath DescribeLoop(const std::string& name, const fs::path& dir,
   if (S_ISBLK(info.st_mode)) {
     inner =
         BlockFacts(major(info.st_rdev), minor(info.st_rdev), sys, depth + 1);
-    if (inner)
+    if (inner) {
       result.text = "loop device /dev/" + name + " over " + inner->beneath;
+    }
   } else {
     inner = Examine(backing, depth + 1);
     if (inner) {
