@@ -9,8 +9,8 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev locales
           qt6-base-dev libgl-dev fontconfig fonts-dejavu-core
           xvfb xauth xdotool imagemagick x11-utils
           dpkg-dev file desktop-file-utils)
-# The loop-device tests make an ext4 image and attach it.
-packages+=(e2fsprogs mount)
+# The loop-device tests make ext4 and btrfs images and attach them.
+packages+=(e2fsprogs btrfs-progs mount)
 tools/install_packages.sh "${packages[@]}"
 
 build=${BUILD_DIR:-build}
