@@ -34,6 +34,9 @@ void ReserveStandardDescriptors() {
 int main(int argc, char** argv) {
   using namespace ferrotick::cli;
   ReserveStandardDescriptors();
+  // From the start: a stop that comes while the command line is read
+  // still stops the run before it begins.
+  StopSignals signals;
   const ParsedCommandLine parsed =
       ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.options) {
@@ -43,7 +46,6 @@ int main(int argc, char** argv) {
   }
   // A closed standard output shows up as a failed write, not a signal.
   ::signal(SIGPIPE, SIG_IGN);
-  StopSignals signals;
   return parsed.options->command == Command::kMeasure
              ? RunMeasure(*parsed.options, signals)
              : RunSingle(*parsed.options, signals);

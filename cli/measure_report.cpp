@@ -48,10 +48,12 @@ double Rounded(double value, int decimals) {
 std::string WhatWasMeasured(const MeasureReport& report) {
   const DiskFacts& facts = report.facts;
   std::string where = facts.fileSystem;
-  if (!facts.device.empty() && facts.device != facts.fileSystem) {
-    where += " on " + facts.device;
+  if (!facts.device.empty()) where += " on " + facts.device;
+  if (facts.inMemory && facts.device.empty()) {
+    where += " (in memory)";
+  } else if (!facts.beneath.empty()) {
+    where += " (" + facts.beneath + ")";
   }
-  if (!facts.beneath.empty()) where += " (" + facts.beneath + ")";
   return Format(
       "Measured %s in %s: a file of %d MiB in transfers of %d KiB, one at a "
       "time (queue depth 1), random data that neither compresses nor "

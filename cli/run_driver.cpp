@@ -39,7 +39,13 @@ EndEvent DriveRun(Run& run, StopSignals& signals, RunPresenter& presenter) {
         // Told as the thread's last act: the join is at once.
         handover->Close();
         run.WaitEnded(kAbandonWait);
-        return *end;
+        EndEvent told = *end;
+        // A stop asked for is a stop, even when the run ran its course
+        // meanwhile (a stop in the last pass, in the fill's final sync).
+        if (stopAsked && told.outcome == Outcome::kCompleted) {
+          told.outcome = Outcome::kStopped;
+        }
+        return told;
       }
     }
     if (signals.Count() >= 2 || presenter.Broken()) {

@@ -188,7 +188,15 @@ int RunSingle(const CliOptions& options, StopSignals& signals) {
     if (!opened) {
       presenter.Line(CouldNotOpenLine(path));
       out.Flush();
-      return fail("cannot open the file", Reason(error));
+      // Said as the window would: it cannot be used at all, or only not
+      // written.
+      const bool onlyNotWritten =
+          kind == RunKind::kWrite &&
+          (error == EBUSY || error == EACCES || error == EROFS ||
+           error == EPERM || error == ETXTBSY);
+      return fail(onlyNotWritten ? "cannot open the file for writing"
+                                 : "cannot open the file",
+                  Reason(error));
     }
     presenter.Line(UsingLine(path));
     if (kind == RunKind::kWrite) {

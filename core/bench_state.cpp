@@ -112,7 +112,8 @@ bool BenchState::Busy() const {
 }
 
 std::size_t BenchState::Shutdown() {
-  m_pShared->events.Close();
+  // Once abandoned, a run tells nothing more: what it told before is still
+  // handed over, and no wake-up comes after this.
   std::vector<std::unique_ptr<Run>> runs = std::move(m_runs);
   m_runs.clear();
   m_pWriter = nullptr;

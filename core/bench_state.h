@@ -85,7 +85,8 @@ struct BenchState {
 
   // Ends every run: they are told to end silently, waited for at most
   // kEndWaitMs together, and what is still in the kernel by then is left
-  // behind. Returns how many were left. Nothing is logged.
+  // behind, never to tell anything. Returns how many were left. Nothing is
+  // logged.
   std::size_t Shutdown();
   static constexpr int kEndWaitMs = 1000;
 

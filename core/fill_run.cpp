@@ -4,7 +4,7 @@
 
 namespace ferrotick {
 
-void FillPasses(RunCore& run, TransferBuffer& buffer) {
+bool FillPasses(RunCore& run, TransferBuffer& buffer) {
   WriteData data(run.Options().pattern, buffer);
   data.BeginPass(RunKind::kFill);
   TimedWrites writes(run, buffer, data, 1);
@@ -16,7 +16,7 @@ void FillPasses(RunCore& run, TransferBuffer& buffer) {
       // effect once the MB under way is written.
       if (run.StopRequested()) {
         run.Emit(writes.Finish(i + 1, PassEnd::kStopped));
-        return;
+        return true;
       }
       run.Emit(writes.Progress(i, IsWriteProgressPoint(i)));
     }
@@ -28,6 +28,7 @@ void FillPasses(RunCore& run, TransferBuffer& buffer) {
     }
     run.Emit(pass);
     if (pass.Complete()) run.completePasses = 1;
+    return !pass.Complete();
   } catch (const FileError&) {
     run.Emit(writes.Cut(i));
     throw;

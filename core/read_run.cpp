@@ -5,7 +5,7 @@
 
 namespace ferrotick {
 
-void ReadPasses(RunCore& run, TransferBuffer& buffer) {
+bool ReadPasses(RunCore& run, TransferBuffer& buffer) {
   const RunOptions& options = run.Options();
   PassPacing pacing(options.minPassPeriod);
   // Carried from pass to pass: a file of 2.5 MB reads as 2, 3, 2, 3 MB.
@@ -48,8 +48,8 @@ void ReadPasses(RunCore& run, TransferBuffer& buffer) {
     run.Emit(PassEvent{RunKind::kRead, pass, m, bytes, SecondsSince(start), end,
                        run.Description().bufferKB, DataPattern::kLetters});
     if (end == PassEnd::kComplete) ++run.completePasses;
-    if (options.passLimit > 0 && pass >= options.passLimit) break;
-    if (run.StopRequested()) break;
+    if (options.passLimit > 0 && pass >= options.passLimit) return false;
+    if (run.StopRequested()) return true;
     if (pacing.Pauses()) {
       run.PauseUntil(pacing.NextPassAt());
       pacing.PassBegins();

@@ -140,17 +140,19 @@ void RunCore::Body(std::shared_ptr<EventSink> sink,
     TransferBuffer buffer(static_cast<std::size_t>(m_description.bufferKB) *
                           1024);
     if (!buffer) throw FileError("buffer", ENOMEM);
+    bool stopped = false;
     switch (m_description.kind) {
       case RunKind::kFill:
-        FillPasses(*this, buffer);
+        stopped = FillPasses(*this, buffer);
         break;
       case RunKind::kWrite:
-        WritePasses(*this, buffer);
+        stopped = WritePasses(*this, buffer);
         break;
       case RunKind::kRead:
-        ReadPasses(*this, buffer);
+        stopped = ReadPasses(*this, buffer);
         break;
     }
+    if (stopped) end.outcome = Outcome::kStopped;
   } catch (const FileError& error) {
     end.outcome = Outcome::kFailed;
     end.error = error.Errno();
@@ -160,9 +162,6 @@ void RunCore::Body(std::shared_ptr<EventSink> sink,
   // The buffer is gone; the file goes before the end is told, so that a
   // run started on the news finds it free.
   m_file.Close();
-  if (end.outcome == Outcome::kCompleted && StopRequested()) {
-    end.outcome = Outcome::kStopped;
-  }
   end.completePasses = completePasses;
   Emit(end);
   {

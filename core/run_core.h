@@ -68,10 +68,11 @@ class RunCore {
   std::shared_ptr<EventSink> m_pSink;   // guarded by m_mutex
 };
 
-// The pass loops, each on the run's thread with its buffer allocated. They
-// throw FileError on a failed transfer or sync and RunAbandoned.
-void FillPasses(RunCore& run, TransferBuffer& buffer);
-void WritePasses(RunCore& run, TransferBuffer& buffer);
-void ReadPasses(RunCore& run, TransferBuffer& buffer);
+// The pass loops, each on the run's thread with its buffer allocated. Each
+// returns true when a stop ended it, false when it ran its course; they
+// throw FileError on a failed transfer or sync, and RunAbandoned.
+bool FillPasses(RunCore& run, TransferBuffer& buffer);
+bool WritePasses(RunCore& run, TransferBuffer& buffer);
+bool ReadPasses(RunCore& run, TransferBuffer& buffer);
 
 }  // namespace ferrotick

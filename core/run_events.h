@@ -45,8 +45,8 @@ struct PassEvent {
 };
 
 enum class Outcome {
-  kCompleted,  // every asked pass made, no stop asked for
-  kStopped,    // a stop was asked for (whenever it came)
+  kCompleted,  // ran its course: the fill, or every asked pass
+  kStopped,    // a stop ended it
   kFailed,     // a transfer, sync or the buffer failed: see `error`
   kAbandoned,  // the owner went away; nothing more is reported
 };

@@ -6,7 +6,7 @@
 
 namespace ferrotick {
 
-void WritePasses(RunCore& run, TransferBuffer& buffer) {
+bool WritePasses(RunCore& run, TransferBuffer& buffer) {
   WriteData data(run.Options().pattern, buffer);
   PassPacing pacing(run.Options().minPassPeriod);
   for (int pass = 1; !run.StopRequested(); ++pass) {
@@ -33,13 +33,16 @@ void WritePasses(RunCore& run, TransferBuffer& buffer) {
       throw;
     }
     if (end == PassEnd::kComplete) ++run.completePasses;
-    if (run.Options().passLimit > 0 && pass >= run.Options().passLimit) break;
+    if (run.Options().passLimit > 0 && pass >= run.Options().passLimit) {
+      return false;
+    }
     if (pacing.Pauses()) {
       run.PauseUntil(pacing.NextPassAt());
       pacing.PassBegins();
     }
     run.CheckAbandon();
   }
+  return true;
 }
 
 }  // namespace ferrotick

@@ -5,7 +5,9 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -42,27 +44,42 @@ std::vector<std::string> Row(const std::string& out, const std::string& run) {
   return {};
 }
 
-TEST(CliMeasure, SummarisesFillWriteAndReadAndLeavesNothing) {
+TEST(CliMeasure, SaysWhatItMeasuredAndSumsUpTheRatesAndLeavesNothing) {
   TempDir dir;
   const ChildResult text =
       RunCli({"measure", dir.path(), "--size", "4", "--passes", "3"});
   EXPECT_EQ(text.exitCode, 0) << text.err;
-  EXPECT_EQ(text.err, "");
   const std::vector<std::string> lines = SplitLines(text.out);
-  EXPECT_EQ(CountPrefix(lines, "Init Done: "), 1);
-  EXPECT_EQ(CountPrefix(lines, "Wrote 4MB: "), 3);
-  EXPECT_EQ(CountPrefix(lines, "Read 4MB: "), 3);
-  EXPECT_EQ(CountPrefix(lines, "Measured "), 1);
-  // run, passes, median, min, max, spread; min <= median <= max.
+  // A short default: no run's log lines, one line on what was measured
+  // and how, any notes, and the table.
+  EXPECT_EQ(CountPrefix(lines, "Wrote "), 0);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0].rfind("Measured ", 0), 0u) << lines[0];
+  for (const char* how : {"a file of 4 MiB", "transfers of 1024 KiB",
+                          "queue depth 1", "random data"}) {
+    EXPECT_NE(lines[0].find(how), std::string::npos) << how;
+  }
+  EXPECT_EQ(lines[0].find("unknown"), std::string::npos) << lines[0];
+  // run, passes, median MiB/s, MB/s, min, max, spread; min <= median <= max.
   for (const char* run : {"fill", "write", "read"}) {
     const std::vector<std::string> row = Row(text.out, run);
-    ASSERT_EQ(row.size(), 6u) << run << "\n" << text.out;
+    ASSERT_EQ(row.size(), 7u) << run << "\n" << text.out;
     EXPECT_EQ(row[1], run == std::string("fill") ? "1" : "3");
-    EXPECT_LE(std::stod(row[3]), std::stod(row[2])) << run;
-    EXPECT_LE(std::stod(row[2]), std::stod(row[4])) << run;
+    EXPECT_LE(std::stod(row[4]), std::stod(row[2])) << run;
+    EXPECT_LE(std::stod(row[2]), std::stod(row[5])) << run;
+    // Decimal MB/s beside MiB/s.
+    EXPECT_NEAR(std::stod(row[3]), std::stod(row[2]) * 1.048576, 0.1) << run;
   }
-  EXPECT_EQ(Row(text.out, "fill")[5], "-");  // one pass has no spread
+  EXPECT_EQ(Row(text.out, "fill")[6], "-");  // one pass has no spread
   EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{});
+
+  // --verbose adds each run's log lines before the summary.
+  const ChildResult verbose = RunCli(
+      {"measure", dir.path(), "--size", "2", "--passes", "2", "--verbose"});
+  EXPECT_EQ(verbose.exitCode, 0) << verbose.err;
+  EXPECT_EQ(CountPrefix(SplitLines(verbose.out), "Init Done: "), 1);
+  EXPECT_EQ(CountPrefix(SplitLines(verbose.out), "Wrote 2MB: "), 2);
+  EXPECT_EQ(CountPrefix(SplitLines(verbose.out), "Read 2MB: "), 2);
 
   // --json: the summary alone, with every pass's rate.
   const ChildResult json =
@@ -73,32 +90,69 @@ TEST(CliMeasure, SummarisesFillWriteAndReadAndLeavesNothing) {
   const Json& summary = objects[0];
   EXPECT_EQ(summary["run"], "measure");
   EXPECT_EQ(summary["complete"], true);
+  EXPECT_EQ(summary["pattern"], "random");
+  EXPECT_EQ(summary["queue_depth"], 1);
   ASSERT_EQ(summary["runs"].size(), 3u);
   for (const Json& run : summary["runs"]) {
     const std::size_t passes = run["run"] == "fill" ? 1 : 2;
     EXPECT_EQ(run["passes"], passes);
     EXPECT_EQ(run["mib_per_s"].size(), passes);
+    EXPECT_EQ(run["incomplete_passes"], 0);
     EXPECT_LE(run["min_mib_per_s"].get<double>(),
               run["median_mib_per_s"].get<double>());
   }
   EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{});
 }
 
-TEST(CliMeasure, StopSignalsEndItWithASummaryAndNoFile) {
-  for (int signal : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(strsignal(signal));
+// A stop at any moment is a stop (exit 1), whichever phase or system call
+// it lands in, the fill's final sync among them; and the file goes.
+TEST(CliMeasure, AStopAtAnyMomentIsAStopAndLeavesNoFile) {
+  for (int delayMs : {1, 10, 30, 60, 120, 250, 500}) {
+    const int signal = delayMs % 20 == 0 ? SIGTERM : SIGINT;
+    SCOPED_TRACE(std::to_string(delayMs) + " ms, " + strsignal(signal));
     TempDir dir;
     Child cli =
-        StartCli({"measure", dir.path(), "--size", "4", "--passes", "1000000"});
-    ASSERT_TRUE(cli.WaitForLine("Wrote 4MB: "));
+        StartCli({"measure", dir.path(), "--size", "64", "--passes", "1000"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     cli.Signal(signal);
     const ChildResult result = cli.Wait();
-    EXPECT_EQ(result.signal, 0);
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.err.find(": stopped: "), std::string::npos) << result.err;
-    EXPECT_EQ(Row(result.out, "fill").size(), 6u) << result.out;
+    // Killed before the program could catch anything, or stopped.
+    if (result.signal == 0) {
+      EXPECT_EQ(result.exitCode, 1);
+      EXPECT_NE(result.err.find(": stopped: "), std::string::npos)
+          << result.err;
+    }
+    EXPECT_NE(result.exitCode, 0);
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{});
   }
+}
+
+// A read pass cut short by a stop is counted, never measured.
+TEST(CliMeasure, APassCutShortIsNoMeasuredPass) {
+  TempDir dir;
+  Child cli = StartCli({"measure", dir.path(), "--size", "300", "--passes",
+                        "2", "--verbose"});
+  // The first read pass's 128-MB point: the stop lands before its next
+  // point, at 256 MB, which then ends the pass short of its 300 MB. The
+  // program is held still meanwhile, so the stop cannot come late.
+  ASSERT_TRUE(cli.WaitForLine("  Reading: "));
+  cli.Signal(SIGSTOP);
+  cli.Signal(SIGINT);
+  cli.Signal(SIGCONT);
+  const ChildResult result = cli.Wait();
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find(": stopped: 3 of 5 passes completed"),
+            std::string::npos)
+      << result.err;
+  // Its line shows as the window shows it, but the table counts none.
+  EXPECT_EQ(CountPrefix(SplitLines(result.out), "Read 256MB: "), 1);
+  const std::vector<std::string> read = Row(result.out, "read");
+  ASSERT_EQ(read.size(), 7u) << result.out;
+  EXPECT_EQ(read[1], "0");
+  EXPECT_NE(result.out.find("1 read pass cut short is not counted."),
+            std::string::npos)
+      << result.out;
+  EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{});
 }
 
 TEST(CliMeasure, AFailedFillLeavesNoFile) {
@@ -111,13 +165,13 @@ TEST(CliMeasure, AFailedFillLeavesNoFile) {
         ::setrlimit(RLIMIT_FSIZE, &limit);
       });
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.err.find(": the run failed: File too large"),
+  EXPECT_NE(result.err.find(": the fill failed: File too large"),
             std::string::npos)
       << result.err;
   EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{});
 }
 
-TEST(CliMeasure, RefusesWhatItWouldHarmOrCannotFit) {
+TEST(CliMeasure, RefusesWhatItCannotMeasureOrWouldHarm) {
   const auto& [dir, path] = Scratch();
   MakeFile(path, kMiB, 'k');
   const ChildResult existing = RunCli({"measure", path, "--size", "1"});
@@ -125,6 +179,20 @@ TEST(CliMeasure, RefusesWhatItWouldHarmOrCannotFit) {
   EXPECT_NE(existing.err.find(path + ": already exists"), std::string::npos)
       << existing.err;
   EXPECT_EQ(ReadAll(path), std::string(kMiB, 'k'));
+
+  const ChildResult proc = RunCli({"measure", "/proc", "--size", "1"});
+  EXPECT_EQ(proc.exitCode, 1);
+  EXPECT_NE(proc.err.find("/proc: is on proc, a file system of the kernel's"),
+            std::string::npos)
+      << proc.err;
+
+  const std::string loop = dir.File("loop");
+  ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+  const ChildResult looped = RunCli({"measure", loop, "--size", "1"});
+  EXPECT_EQ(looped.exitCode, 1);
+  EXPECT_NE(looped.err.find(loop + ": is a symbolic link loop"),
+            std::string::npos)
+      << looped.err;
 
   SmallDisk disk("size=4m");
   if (!disk.mounted) {
@@ -135,12 +203,13 @@ TEST(CliMeasure, RefusesWhatItWouldHarmOrCannotFit) {
       RunCli({"measure", disk.dir.path(), "--size", "8"});
   EXPECT_EQ(tooBig.exitCode, 1);
   EXPECT_NE(tooBig.err.find(": not enough free space: the test file needs 8 "
-                            "MB and 4 MB are free"),
+                            "MiB and 4 MiB are free"),
             std::string::npos)
       << tooBig.err;
   EXPECT_EQ(Entries(disk.dir.path()), std::vector<std::string>{});
 
-  // Memory, not a disk: measured, with a warning first.
+  // Memory, not a disk: measured, with a warning first, and the summary
+  // never claims the page cache was taken out.
   const ChildResult memory =
       RunCli({"measure", disk.dir.path(), "--size", "1", "--passes", "1"});
   EXPECT_EQ(memory.exitCode, 0) << memory.err;
@@ -149,6 +218,8 @@ TEST(CliMeasure, RefusesWhatItWouldHarmOrCannotFit) {
                              0),
             0u)
       << memory.err;
+  EXPECT_EQ(memory.out.find("page cache"), std::string::npos) << memory.out;
+  EXPECT_NE(memory.out.find("in memory"), std::string::npos) << memory.out;
   EXPECT_EQ(Entries(disk.dir.path()), std::vector<std::string>{});
 }
 

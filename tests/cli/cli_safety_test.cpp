@@ -3,8 +3,10 @@
 // or very deep working folder. Each says why, exits 1 and touches no data.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,12 +92,28 @@ TEST(CliSafety, CreateReplacesNothingUnlessForced) {
 }
 
 TEST(CliSafety, AFullDiskSaysSo) {
-  const ChildResult device = RunCli({"write", "/dev/full", "--size", "1"});
-  EXPECT_EQ(device.exitCode, 1);
-  EXPECT_EQ(CountPrefix(SplitLines(device.out), "WriteThread Failed."), 1)
-      << device.out;
-  EXPECT_EQ(device.err,
-            Err("/dev/full", "the run failed: No space left on device"));
+  // A write that fails half-way through a pass: the pass is reported cut
+  // short, never as a pass, and the run as failed.
+  TempDir dir;
+  const std::string big = dir.File("big.tmp");
+  MakeFile(big, 8 * kMiB, 'b');
+  const ChildResult half =
+      RunCliWith({"write", big, "--passes", "3", "--json"}, [] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4 * kMiB, 4 * kMiB};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+      });
+  EXPECT_EQ(half.exitCode, 1);
+  const std::vector<Json> passes = JsonLines(half.out);
+  ASSERT_EQ(passes.size(), 1u) << half.out;
+  EXPECT_FALSE(passes[0].contains("pass"));
+  EXPECT_EQ(passes[0]["incomplete_pass"], 1);
+  EXPECT_EQ(passes[0]["reason"], "failed");
+  EXPECT_EQ(passes[0]["bytes"], 4 * kMiB);
+  const auto failed = ParseJson(half.err);
+  ASSERT_TRUE(failed) << half.err;
+  EXPECT_EQ((*failed)["error"], "the run failed");
+  EXPECT_EQ((*failed)["detail"], "File too large");
 
   SmallDisk disk("size=2m");
   if (!disk.mounted) {

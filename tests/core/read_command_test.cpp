@@ -313,15 +313,18 @@ TEST(Read, SignalsToTheProgramReachTheWaitingThreadNotARun) {
   TempDir dir;
   const std::string path = dir.File("signals.tmp");
   MakeFile(path, 2 * kMB);
+  const std::string other = dir.File("other.tmp");
+  MakeFile(other, 2 * kMB);
   Bench bench;
-  bench.state.m_strPath.Set(path);
-  OnRead(bench.state);
-  // A second run, held in its first transfer.
+  // A writer of another file, held in its first transfer, beside a reader.
   KernelSeam seam;
   bench.state.m_nFileSizeMB = 2;
+  bench.state.m_strPath.Set(other);
   seam.HoldNext();
   OnWrite(bench.state);
   seam.WaitHeld();
+  bench.state.m_strPath.Set(path);
+  OnRead(bench.state);
   ASSERT_TRUE(
       bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 2; }));
 

@@ -294,7 +294,10 @@ class StressDriver {
   void ShutDown(bool graceful) {
     if (graceful && !m_stuck) Settle();
     m_bench.state.Shutdown();
+    // What the runs told before their end is still shown; nothing after.
+    Drain();
     const std::size_t lines = m_bench.log.Count();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     Drain();
     if (m_bench.log.Count() != lines) {
       Error("a line arrived after the shutdown");

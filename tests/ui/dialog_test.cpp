@@ -410,7 +410,9 @@ void DialogTest::visibleRowsArePaintedDuringAFlood() {
       for (int i = 0; i < kLines; ++i) {
         sink->OnEvent(ReadPass(i));
         // As the runs of the window are paced, so is this flood, a little.
-        if (i % 1000 == 0) std::this_thread::yield();
+        if (i % 1000 == 0) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
       }
       --running;
     });
