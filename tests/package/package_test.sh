@@ -48,13 +48,13 @@ expect() {
 expect "$cli_deb" ./usr/bin/ferrotick-cli \
   ./usr/share/man/man1/ferrotick-cli.1.gz \
   ./usr/share/bash-completion/completions/ferrotick-cli \
-  $doc/ferrotick-cli/copyright $doc/ferrotick-cli/changelog.gz
+  "$doc/ferrotick-cli/copyright" "$doc/ferrotick-cli/changelog.gz"
 icons=./usr/share/icons/hicolor
 window_files=(./usr/bin/ferrotick ./usr/share/man/man1/ferrotick.1.gz
   ./usr/share/applications/ferrotick.desktop
   ./usr/share/metainfo/invalid.ferrotick.ferrotick.metainfo.xml
-  $icons/scalable/apps/ferrotick.svg
-  $doc/ferrotick/copyright $doc/ferrotick/changelog.gz)
+  "$icons/scalable/apps/ferrotick.svg"
+  "$doc/ferrotick/copyright" "$doc/ferrotick/changelog.gz")
 for size in 16 32 48 64 128 256; do
   window_files+=("$icons/${size}x${size}/apps/ferrotick.png")
 done
@@ -66,7 +66,8 @@ fi
 # Found by dpkg-shlibdeps from the programs: the command line needs only
 # the C and C++ runtime, the window Qt.
 cli_depends=$(dpkg-deb -f "$cli_deb" Depends)
-for name in $(sed 's/([^)]*)//g; s/[,|]/ /g' <<<"$cli_depends"); do
+read -ra names <<<"$(sed 's/([^)]*)//g; s/[,|]/ /g' <<<"$cli_depends")"
+for name in "${names[@]}"; do
   case $name in
     libc6 | libgcc-s1 | libstdc++6) ;;
     *) fail "ferrotick-cli depends on $name: $cli_depends" ;;
