@@ -73,7 +73,7 @@ const std::vector<std::string>& AboutLines() {
       "data you lose by using this program. Use it at your own risk and",
       "keep backups of anything you care about.",
       "",
-      "Ferrotick's source code is free too; nothing is sent for it by post.",
+      "Ferrotick's source code is free too: no payment, no letter needed.",
       "The source is the Ferrotick source tree this program is built",
       "from; the files at its top say what it holds and on which terms:",
       "",
