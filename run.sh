@@ -4,13 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-# GoogleTest only because configuring the tree also configures its tests.
 packages=(qt6-base-dev cmake ninja-build g++ libgl-dev fontconfig
-          fonts-dejavu-core libgtest-dev libgmock-dev
-          libcli11-dev nlohmann-json3-dev librsvg2-bin)
+          fonts-dejavu-core libcli11-dev nlohmann-json3-dev librsvg2-bin)
 tools/install_packages.sh "${packages[@]}"
 
-# The dialog's tests are built by ./test.sh; here only the program.
-cmake -S . -B build -G Ninja -DFERROTICK_BUILD_UI=ON
+# The tests are built by ./test.sh; here only the program.
+cmake -S . -B build -G Ninja -DFERROTICK_BUILD_UI=ON -DBUILD_TESTING=OFF
 cmake --build build --target ferrotick
 exec build/ferrotick

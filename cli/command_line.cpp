@@ -7,10 +7,7 @@
 #include "cli/json_output.h"
 #include "cli/output.h"
 #include "core/settings.h"
-
-#ifndef FERROTICK_VERSION
-#error "FERROTICK_VERSION must be defined by the build"
-#endif
+#include "core/version.h"
 
 namespace ferrotick::cli {
 
@@ -115,7 +112,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   Builder b{o};
   CLI::App app("Measures how fast a disk writes and reads a file.", kProgram);
   app.set_version_flag("-V,--version",
-                       std::string(kProgram) + " " FERROTICK_VERSION,
+                       std::string(kProgram) + " " + kVersion,
                        "show the version and exit");
   app.set_help_flag("-h,--help", "show this help and exit");
   app.require_subcommand(1);

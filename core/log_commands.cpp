@@ -5,6 +5,7 @@
 
 #include "core/file_handle.h"
 #include "core/timing.h"
+#include "core/version.h"
 
 namespace ferrotick {
 
@@ -60,29 +61,29 @@ ExportResult ExportLog(const MessageLog& log, const std::string& path) {
 const std::vector<std::string>& AboutLines() {
   static const std::vector<std::string> lines = {
       "",
-      "Vexa - Ferrotick 1.0.0.1",
+      std::string("Vexa - Ferrotick ") + kVersion,
       "",
       "Ferrotick tests the speed of your hard drive by simply",
       "writing to file of your choice (you select the size) and timing it.",
       "",
-      "Ferrotick is free for personal use. For any other use, please",
-      "contact Vexa first.",
+      "Ferrotick is free software under the MIT License: anyone may use,",
+      "copy, change, share and sell it, keeping the notice and the licence.",
       "",
       "Vexa is not responsible for any damage to your system or for any",
       "data you lose by using this program. Use it at your own risk and",
       "keep backups of anything you care about.",
       "",
-      "If you would like the source code of this program, send a",
-      "contribution of any amount to the postal address below and",
-      "Vexa will send the source to you.",
+      "Ferrotick's source code is free too: no payment, no letter needed.",
+      "The source is the Ferrotick source tree this program is built",
+      "from; the files at its top say what it holds and on which terms:",
       "",
-      "Vexa",
-      "Ferrotick Source Requests",
-      "Street Address",
-      "City, Postal Code, Country",
+      "  LICENSE      the MIT License and the copyright notice",
+      "  README.md    how to build, test and install Ferrotick",
+      "  packaging/   the Debian copyright file, with the notices of the",
+      "               code from other projects in ferrotick-cli",
       "",
-      "Please include an e-mail address with your request, so that",
-      "the source can be sent to you electronically.",
+      "An installed package keeps the same terms in its copyright file,",
+      "/usr/share/doc/ferrotick/copyright; ask its Maintainer for the source.",
       "",
       "Program notes:",
       "",
@@ -100,7 +101,7 @@ const std::vector<std::string>& AboutLines() {
       "A file larger than your memory gives the most honest numbers.",
       "",
       "Enjoy!",
-      "Vexa - write to the address above.",
+      "Vexa - questions and fixes go to the package's Maintainer.",
       "",
   };
   return lines;

@@ -1,5 +1,6 @@
 #include "ui/bench_app.h"
 
+#include "core/version.h"
 #include "ui/app_icon.h"
 #include "ui/bench_dialog.h"
 
@@ -7,7 +8,7 @@ namespace ferrotick::ui {
 
 CBenchApp::CBenchApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Ferrotick"));
-  setApplicationVersion(QStringLiteral("1.0.0.1"));
+  setApplicationVersion(QString::fromLatin1(kVersion));
   setOrganizationName(QString());
   setDesktopFileName(QStringLiteral("ferrotick"));
   setWindowIcon(AppIcon());

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/version.h"
+
 namespace ferrotick::cli {
 namespace {
 
@@ -128,7 +130,8 @@ TEST(CommandLine, HelpAndVersionPrintAndSucceed) {
   EXPECT_NE(help.find("Exit status"), std::string::npos);
   EXPECT_NE(ParseCommandLine({"create", "-h"}).out.find("--force"),
             std::string::npos);
-  EXPECT_EQ(ParseCommandLine({"--version"}).out, "ferrotick-cli 1.0.0.1\n");
+  EXPECT_EQ(ParseCommandLine({"--version"}).out,
+            std::string("ferrotick-cli ") + kVersion + "\n");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/version.h"
 #include "tests/support/fake_view.h"
 
 namespace ferrotick {
@@ -125,7 +126,7 @@ TEST(About, FortyThreeLinesWithTheFixedTexts) {
   const std::vector<int> empty = {1,  3,  6,  9,  13, 17, 22, 25,
                                   27, 30, 32, 34, 38, 40, 43};
   for (int n : empty) EXPECT_EQ(lines[n - 1], "") << "line " << n;
-  EXPECT_EQ(lines[1].rfind("Vexa - Ferrotick", 0), 0u);
+  EXPECT_EQ(lines[1], std::string("Vexa - Ferrotick ") + kVersion);
   const std::vector<std::pair<int, std::string>> fixed = {
       {4, "Ferrotick tests the speed of your hard drive by simply"},
       {5,
@@ -154,6 +155,8 @@ TEST(About, FortyThreeLinesWithTheFixedTexts) {
                                  18, 19, 20, 21, 23, 24, 39, 42};
   for (int n : ours) EXPECT_FALSE(lines[n - 1].empty()) << "line " << n;
   for (const auto& line : lines) EXPECT_EQ(line.find('@'), std::string::npos);
+  // The terms name the licence in LICENSE.
+  EXPECT_NE((lines[6] + " " + lines[7]).find("MIT License"), std::string::npos);
 }
 
 }  // namespace
