@@ -1,8 +1,6 @@
 #include "cli/measure.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -20,6 +18,7 @@
 #include "cli/targets.h"
 #include "core/disk_facts.h"
 #include "core/log_lines.h"
+#include "core/scratch_file.h"
 #include "core/timing.h"
 
 namespace ferrotick::cli {
@@ -29,43 +28,6 @@ namespace {
 // Past this share of the file still cached after a drop, the file system
 // is taken to ignore the drop.
 constexpr double kIgnoredDropShare = 0.5;
-
-// The test file: made here, so that nothing of the user's is replaced, and
-// removed when the measurement ends however it ends. Only the file made
-// here is removed, not one put in its place meanwhile.
-class OwnTestFile {
- public:
-  // A folder gets a new file with a unique name; any other path must name
-  // no file yet. False, with errno set, when it cannot be made.
-  bool Make(const std::string& path, bool folder) {
-    std::string name = path;
-    int fd;
-    if (folder) {
-      if (name.empty() || name.back() != '/') name += '/';
-      name += "ferrotick-measure-XXXXXX.tmp";
-      fd = ::mkostemps(name.data(), 4, O_CLOEXEC);
-    } else {
-      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    }
-    if (fd < 0) return false;
-    ::fstat(fd, &m_info);
-    ::close(fd);
-    m_strPath = std::move(name);
-    return true;
-  }
-  ~OwnTestFile() {
-    struct stat now {};
-    if (!m_strPath.empty() && ::lstat(m_strPath.c_str(), &now) == 0 &&
-        now.st_dev == m_info.st_dev && now.st_ino == m_info.st_ino) {
-      ::unlink(m_strPath.c_str());
-    }
-  }
-  const std::string& Path() const { return m_strPath; }
-
- private:
-  std::string m_strPath;
-  struct stat m_info {};
-};
 
 std::string ParentFolder(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -194,8 +156,8 @@ int RunMeasure(const CliOptions& options, StopSignals& signals) {
          "disk's");
   }
 
-  OwnTestFile file;
-  if (!file.Make(given, folder)) {
+  ScratchFile file;
+  if (!file.Make(given, folder, "ferrotick-measure")) {
     return fail(given, "cannot create the test file", std::strerror(errno));
   }
   report.path = file.Path();

@@ -95,6 +95,32 @@ std::vector<std::string> MeasureNotes(const MeasureReport& report) {
   return notes;
 }
 
+std::string SummaryTable(const std::vector<SummaryRow>& rows) {
+  std::size_t nameWidth = 3;
+  for (const SummaryRow& row : rows) {
+    nameWidth = std::max(nameWidth, row.run.size());
+  }
+  const int width = static_cast<int>(nameWidth);
+  std::string table =
+      Format("%-*s %6s %12s %11s %10s %10s %7s\n", width, "run", "passes",
+             "median MiB/s", "MB/s", "min MiB/s", "max MiB/s", "spread");
+  for (const SummaryRow& row : rows) {
+    const RateSummary& s = row.summary;
+    if (s.passes == 0) {
+      table += Format("%-*s %6d %12s %11s %10s %10s %7s\n", width,
+                      row.run.c_str(), 0, "-", "-", "-", "-", "-");
+      continue;
+    }
+    const std::string spread =
+        s.spread ? Format("%.1f%%", *s.spread * 100) : std::string("-");
+    // Decimal MB/s beside the median, as fio and other disk tools show it.
+    table += Format("%-*s %6d %12.1f %11.1f %10.1f %10.1f %7s\n", width,
+                    row.run.c_str(), s.passes, s.median, s.median * 1.048576,
+                    s.min, s.max, spread.c_str());
+  }
+  return table;
+}
+
 std::string MeasureText(const MeasureReport& report) {
   std::string text = WhatWasMeasured(report) + "\n";
   for (const std::string& note : MeasureNotes(report)) text += note + "\n";

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/rate_summary.h"
 #include "core/disk_facts.h"
+#include "core/rate_summary.h"
 
 namespace ferrotick::cli {
 
@@ -35,6 +35,12 @@ std::string WhatWasMeasured(const MeasureReport& report);
 // Plain sentences on what the rates may mean: a cache beneath the file
 // system, a first read pass much slower than the rest.
 std::vector<std::string> MeasureNotes(const MeasureReport& report);
+// One row of the summary table for each named run, columns aligned.
+struct SummaryRow {
+  std::string run;
+  RateSummary summary;
+};
+std::string SummaryTable(const std::vector<SummaryRow>& rows);
 // The text summary: the line on what was measured, the notes, the table.
 std::string MeasureText(const MeasureReport& report);
 // The one JSON object of --json, without a line end.

@@ -13,6 +13,7 @@
 #include "cli/run_driver.h"
 #include "cli/targets.h"
 #include "core/log_lines.h"
+#include "core/direct_io.h"
 #include "core/file_handle.h"
 #include "core/timing.h"
 
@@ -145,8 +146,9 @@ int RunSingle(const CliOptions& options, StopSignals& signals) {
     return fail(*refusal, "");
   }
   if (options.run.direct) {
-    if (std::optional<Refusal> refusal =
-            DirectRefusal(path, kind == RunKind::kFill, options.bufferKB)) {
+    if (std::optional<DirectRefusal> refusal = DirectIORefusal(
+            path, kind == RunKind::kFill,
+            static_cast<std::uint64_t>(options.bufferKB) * 1024)) {
       return fail(refusal->message, refusal->detail);
     }
   }

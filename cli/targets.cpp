@@ -1,12 +1,9 @@
 #include "cli/targets.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -44,53 +41,6 @@ std::optional<std::string> NotAFileToMeasure(const std::string& path) {
   if (!what) return std::nullopt;
   return std::string("is ") + what +
          ", which holds no data to measure; give a file or a block device";
-}
-
-std::optional<Refusal> DirectRefusal(const std::string& path, bool create,
-                                     int bufferKB) {
-  bool probeCreated = false;
-  int fd = ::open(path.c_str(),
-                  O_RDONLY | O_DIRECT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0 && errno == ENOENT && create) {
-    fd = ::open(path.c_str(),
-                O_WRONLY | O_CREAT | O_EXCL | O_DIRECT | O_CLOEXEC | O_NOCTTY,
-                0666);
-    if (fd >= 0) {
-      probeCreated = true;
-    } else if (errno == EINVAL) {
-      // The refusal comes after the file was made.
-      ::unlink(path.c_str());
-      errno = EINVAL;
-    }
-  }
-  if (fd < 0) {
-    if (errno != EINVAL) return std::nullopt;
-    return Refusal{"this filesystem refuses direct I/O (--direct)",
-                   std::strerror(EINVAL)};
-  }
-  std::optional<Refusal> refusal;
-#ifdef STATX_DIOALIGN
-  struct statx info {};
-  if (::statx(fd, "", AT_EMPTY_PATH, STATX_DIOALIGN, &info) == 0 &&
-      (info.stx_mask & STATX_DIOALIGN)) {
-    const std::uint32_t align = info.stx_dio_offset_align;
-    const std::uint64_t bytes = static_cast<std::uint64_t>(bufferKB) * 1024;
-    if (align == 0) {
-      refusal = Refusal{"this filesystem refuses direct I/O (--direct)",
-                        "not supported for this file"};
-    } else if (bytes % align != 0) {
-      refusal = Refusal{
-          "direct I/O here needs --buffer to be a multiple of " +
-              std::to_string((align + 1023) / 1024) + " KB",
-          "the device moves blocks of " + std::to_string(align) + " bytes"};
-    }
-  }
-#else
-  (void)bufferKB;
-#endif
-  ::close(fd);
-  if (probeCreated) ::unlink(path.c_str());
-  return refusal;
 }
 
 }  // namespace ferrotick::cli

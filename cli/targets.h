@@ -19,16 +19,4 @@ std::string Reason(int error);
 // socket, a symbolic link loop), or nothing.
 std::optional<std::string> NotAFileToMeasure(const std::string& path);
 
-struct Refusal {
-  std::string message;
-  std::string detail;
-};
-
-// Why direct I/O (--direct) cannot work on `path` with transfers of
-// `bufferKB`, or nothing when it can or when the run's own open will say
-// why. With `create`, a missing file is probed by making it and removing
-// it again.
-std::optional<Refusal> DirectRefusal(const std::string& path, bool create,
-                                     int bufferKB);
-
 }  // namespace ferrotick::cli

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/measure_report.h"
-#include "cli/rate_summary.h"
+#include "core/rate_summary.h"
 
 namespace ferrotick::cli {
 namespace {
