@@ -1,6 +1,7 @@
 // The command line of ferrotick-cli: which command, on which path, and how.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,7 +10,7 @@
 
 namespace ferrotick::cli {
 
-enum class Command { kMeasure, kCreate, kWrite, kRead };
+enum class Command { kMeasure, kCreate, kWrite, kRead, kProfile };
 
 // The command's name as typed.
 const char* CommandName(Command command);
@@ -18,6 +19,9 @@ inline constexpr int kMaxPasses = 1000000;
 inline constexpr int kMeasureFileSizeMB = 1024;
 inline constexpr int kMeasureBufferKB = 1024;
 inline constexpr int kMeasurePasses = 5;
+inline constexpr int kProfileFileSizeMB = 1024;
+inline constexpr double kProfileSeconds = 5;
+inline constexpr int kProfileRuns = 3;
 
 struct CliOptions {
   Command command = Command::kMeasure;
@@ -31,6 +35,11 @@ struct CliOptions {
   bool quiet = false;    // measure: only the table
   bool verbose = false;  // measure: every run's log lines too
   RunOptions run;        // sync, direct, dropCache and pattern
+  // profile: seconds per run of a cell, runs per cell, and the seed of
+  // its offsets and data (drawn when unset).
+  double seconds = kProfileSeconds;
+  int runs = kProfileRuns;
+  std::optional<std::uint64_t> seed;
 };
 
 // What the command line asks for: a command to run, or text to print (help,

@@ -10,6 +10,7 @@
 #include "cli/command_line.h"
 #include "cli/measure.h"
 #include "cli/output.h"
+#include "cli/profile.h"
 #include "cli/single_run.h"
 #include "cli/stop_signals.h"
 
@@ -46,6 +47,9 @@ int main(int argc, char** argv) {
   }
   // A closed standard output shows up as a failed write, not a signal.
   ::signal(SIGPIPE, SIG_IGN);
+  if (parsed.options->command == Command::kProfile) {
+    return RunProfile(*parsed.options, signals);
+  }
   return parsed.options->command == Command::kMeasure
              ? RunMeasure(*parsed.options, signals)
              : RunSingle(*parsed.options, signals);

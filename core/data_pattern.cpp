@@ -1,5 +1,6 @@
 #include "core/data_pattern.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -45,19 +46,27 @@ RandomData::RandomData(std::size_t writeBytes)
     : RandomData(writeBytes, SystemSeed()) {}
 
 RandomData::RandomData(std::size_t writeBytes, std::uint64_t seed)
+    : RandomData(writeBytes, seed, 0, 0) {}
+
+RandomData::RandomData(std::size_t writeBytes, std::uint64_t seed,
+                       std::size_t minSlots, std::size_t alignment)
     : m_writeBytes(writeBytes),
-      m_slots(writeBytes >= kPoolBytes ? 2 : kPoolBytes / writeBytes),
+      m_stride(alignment == 0
+                   ? writeBytes
+                   : (writeBytes + alignment - 1) / alignment * alignment),
+      m_slots(std::max(writeBytes >= kPoolBytes ? 2 : kPoolBytes / writeBytes,
+                       minSlots)),
       m_state(seed),
       m_key(Mix(seed ^ 0x5bd1e9955bd1e995ULL)) {
-  const std::size_t bytes = (m_slots * m_writeBytes + kAlignment - 1) /
-                            kAlignment * kAlignment;
-  m_pool = static_cast<char*>(std::aligned_alloc(kAlignment, bytes));
+  const std::size_t align = std::max(alignment, kAlignment);
+  const std::size_t bytes = (m_slots * m_stride + align - 1) / align * align;
+  m_pool = static_cast<char*>(std::aligned_alloc(align, bytes));
 }
 
 RandomData::~RandomData() { std::free(m_pool); }
 
 void RandomData::Refill() {
-  const std::size_t bytes = m_slots * m_writeBytes;
+  const std::size_t bytes = m_slots * m_stride;
   std::size_t i = 0;
   for (; i + 8 <= bytes; i += 8) {
     m_state += 0x9e3779b97f4a7c15ULL;
@@ -70,8 +79,10 @@ void RandomData::Refill() {
   }
 }
 
-const char* RandomData::Next() {
-  char* slot = m_pool + (m_write % m_slots) * m_writeBytes;
+const char* RandomData::Next() { return Mark(m_write % m_slots); }
+
+const char* RandomData::Mark(std::size_t index) {
+  char* slot = m_pool + index * m_stride;
   const std::size_t marks = (m_writeBytes + kMarkEvery - 1) / kMarkEvery;
   for (std::size_t k = 0; k < marks; ++k) {
     // Mix is a bijection: distinct counters give distinct marks.

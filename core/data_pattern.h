@@ -35,6 +35,11 @@ class RandomData {
   // Writes of `writeBytes`; seeded from the system's random source.
   explicit RandomData(std::size_t writeBytes);
   RandomData(std::size_t writeBytes, std::uint64_t seed);
+  // With at least `minSlots` slots, each aligned to `alignment` (a power
+  // of two; 0: the slots packed back to back, the pool aligned as the
+  // transfer buffer is), for writes queued at once, each from its own slot.
+  RandomData(std::size_t writeBytes, std::uint64_t seed, std::size_t minSlots,
+             std::size_t alignment);
   ~RandomData();
   RandomData(const RandomData&) = delete;
   RandomData& operator=(const RandomData&) = delete;
@@ -46,12 +51,17 @@ class RandomData {
   void Refill();
   // The bytes of the next write, aligned as the transfer buffer is.
   const char* Next();
+  // Stamps `slot` with the marks of the run's next write and returns it;
+  // the caller sees that no slot is stamped while a write still uses it.
+  const char* Mark(std::size_t slot);
+  std::size_t Slots() const { return m_slots; }
 
   static constexpr std::size_t kMarkEvery = 4096;
   static constexpr std::size_t kPoolBytes = 8 << 20;
 
  private:
   const std::size_t m_writeBytes;
+  const std::size_t m_stride;  // from slot to slot
   const std::size_t m_slots;
   char* m_pool = nullptr;
   std::uint64_t m_state;

@@ -1,0 +1,217 @@
+#include "cli/profile_report.h"
+
+#include <algorithm>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "core/timing.h"
+
+namespace ferrotick::cli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr double kMBPerMiB = 1.048576;
+
+double Median(std::vector<double> values) {
+  return Summarize(std::move(values)).median;
+}
+
+double Rounded(double value, int decimals) {
+  double scale = 1;
+  for (int i = 0; i < decimals; ++i) scale *= 10;
+  return static_cast<double>(static_cast<long long>(value * scale + 0.5)) /
+         scale;
+}
+
+Json Optional(const std::optional<double>& value, int decimals) {
+  return value ? Json(Rounded(*value, decimals)) : Json(nullptr);
+}
+
+std::string Seconds(double seconds) { return Format("%g s", seconds); }
+
+// The engines the cells ran on, as a part of a sentence.
+std::string Engines(const ProfileReport& report) {
+  std::string queued;
+  for (const std::vector<CellRun>& runs : report.measured) {
+    if (!runs.empty() && runs.front().engine != IoEngine::kPositional) {
+      queued = EngineName(runs.front().engine);
+    }
+  }
+  return (queued.empty() ? std::string() : queued + " at queue depth, ") +
+         "pread/pwrite at depth 1";
+}
+
+int UringRefused(const ProfileReport& report) {
+  for (const std::vector<CellRun>& runs : report.measured) {
+    for (const CellRun& run : runs) {
+      if (run.uringRefused) return run.uringRefused;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+CellSummary SummarizeCell(const ProfileCell& cell,
+                          const std::vector<CellRun>& runs) {
+  CellSummary summary;
+  std::vector<double> rates, iops, means, p99s;
+  for (const CellRun& run : runs) {
+    rates.push_back(run.MBPerSecond());
+    iops.push_back(run.TransfersPerSecond());
+    if (run.meanLatencyUs) means.push_back(*run.meanLatencyUs);
+    if (run.p99LatencyUs) p99s.push_back(*run.p99LatencyUs);
+    summary.engine = EngineName(run.engine);
+  }
+  summary.mbPerSecond = Summarize(rates);
+  summary.bestMBPerSecond = summary.mbPerSecond.max;
+  if (!runs.empty() && cell.blockBytes == 4096) summary.iops = Median(iops);
+  if (!means.empty()) summary.meanLatencyUs = Median(means);
+  if (!p99s.empty()) summary.p99LatencyUs = Median(p99s);
+  return summary;
+}
+
+std::string WhatWasProfiled(const ProfileReport& report) {
+  const DiskFacts& facts = report.facts;
+  std::string where = facts.fileSystem;
+  if (!facts.device.empty()) where += " on " + facts.device;
+  if (!facts.beneath.empty()) where += " (" + facts.beneath + ")";
+  return Format(
+      "Profiled %s in %s: a file of %d MiB written whole with random data "
+      "that neither compresses nor repeats, then each cell %d time%s for %s "
+      "after %s of warm-up, with direct I/O (O_DIRECT) through %s; random "
+      "offsets from seed %llu.",
+      where.c_str(), report.folder.c_str(), report.sizeMB, report.runs,
+      report.runs == 1 ? "" : "s", Seconds(report.seconds).c_str(),
+      Seconds(report.warmupSeconds).c_str(), Engines(report).c_str(),
+      static_cast<unsigned long long>(report.seed));
+}
+
+std::vector<std::string> ProfileNotes(const ProfileReport& report) {
+  std::vector<std::string> notes;
+  if (report.facts.cacheBeneath) {
+    notes.push_back("Reads may come from a cache beneath the file system (" +
+                    (report.facts.beneath.empty()
+                         ? std::string("what lies under it")
+                         : report.facts.beneath) +
+                    "): the read figures may be that cache's, not the disk's.");
+  }
+  if (const int refused = UringRefused(report)) {
+    notes.push_back(std::string("io_uring was refused here (") +
+                    std::strerror(refused) +
+                    "): libaio kept the queue instead.");
+  }
+  for (std::size_t c = 0; c < report.cells.size(); ++c) {
+    const std::size_t done =
+        c < report.measured.size() ? report.measured[c].size() : 0;
+    if (done > 0 && static_cast<int>(done) < report.runs) {
+      notes.push_back(Format("%s: %zu of %d runs measured.",
+                             CellName(report.cells[c]).c_str(), done,
+                             report.runs));
+    }
+  }
+  return notes;
+}
+
+std::string ProfileText(const ProfileReport& report) {
+  std::string text = WhatWasProfiled(report) + "\n";
+  for (const std::string& note : ProfileNotes(report)) text += note + "\n";
+  const char* const kRow = "%-18s %4s %9s %9s %8s %8s %8s %7s %9s  %s\n";
+  text += Format(kRow, "cell", "runs", "MB/s", "MiB/s", "IOPS", "mean us",
+                 "p99 us", "spread", "best MB/s", "engine");
+  for (std::size_t c = 0; c < report.cells.size(); ++c) {
+    static const std::vector<CellRun> kNone;
+    const std::vector<CellRun>& runs =
+        c < report.measured.size() ? report.measured[c] : kNone;
+    const CellSummary s = SummarizeCell(report.cells[c], runs);
+    const auto cell = [](const std::optional<double>& value, const char* form) {
+      return value ? Format(form, *value) : std::string("-");
+    };
+    const bool any = !runs.empty();
+    const RateSummary& rate = s.mbPerSecond;
+    text += Format(
+        kRow, CellName(report.cells[c]).c_str(),
+        std::to_string(runs.size()).c_str(),
+        any ? Format("%.1f", rate.median).c_str() : "-",
+        any ? Format("%.1f", rate.median / kMBPerMiB).c_str() : "-",
+        cell(s.iops, "%.0f").c_str(), cell(s.meanLatencyUs, "%.1f").c_str(),
+        cell(s.p99LatencyUs, "%.1f").c_str(),
+        rate.spread ? Format("%.1f%%", *rate.spread * 100).c_str() : "-",
+        any ? Format("%.1f", s.bestMBPerSecond).c_str() : "-",
+        any ? s.engine.c_str() : "-");
+  }
+  return text +
+         "Medians over the runs; MB/s is 1,000,000 bytes a second, MiB/s "
+         "1,048,576; spread: the runs' sample coefficient of variation; best: "
+         "the fastest run.\n";
+}
+
+std::string ProfileJson(const ProfileReport& report) {
+  Json cells = Json::array();
+  for (std::size_t c = 0; c < report.cells.size(); ++c) {
+    const ProfileCell& cell = report.cells[c];
+    static const std::vector<CellRun> kNone;
+    const std::vector<CellRun>& runs =
+        c < report.measured.size() ? report.measured[c] : kNone;
+    const CellSummary s = SummarizeCell(cell, runs);
+    Json out = {{"cell", CellName(cell)},
+                {"access", cell.random ? "random" : "sequential"},
+                {"block_bytes", cell.blockBytes},
+                {"queue_depth", cell.depth},
+                {"direction", cell.write ? "write" : "read"},
+                {"engine", s.engine.empty() ? Json(nullptr) : Json(s.engine)},
+                {"runs_measured", runs.size()}};
+    if (!runs.empty()) {
+      out["median_mb_per_s"] = Rounded(s.mbPerSecond.median, 3);
+      out["median_mib_per_s"] = Rounded(s.mbPerSecond.median / kMBPerMiB, 3);
+      out["best_mb_per_s"] = Rounded(s.bestMBPerSecond, 3);
+    }
+    out["spread"] = s.mbPerSecond.spread
+                        ? Json(Rounded(*s.mbPerSecond.spread, 4))
+                        : Json(nullptr);
+    out["median_iops"] = Optional(s.iops, 1);
+    out["median_mean_latency_us"] = Optional(s.meanLatencyUs, 3);
+    out["median_p99_latency_us"] = Optional(s.p99LatencyUs, 3);
+    Json each = Json::array();
+    for (const CellRun& run : runs) {
+      each.push_back({{"run", run.run},
+                      {"bytes", run.bytes},
+                      {"transfers", run.transfers},
+                      {"seconds", Rounded(run.seconds, 9)},
+                      {"mb_per_s", Rounded(run.MBPerSecond(), 3)},
+                      {"mib_per_s", Rounded(run.MiBPerSecond(), 3)},
+                      {"iops", Rounded(run.TransfersPerSecond(), 1)},
+                      {"max_queue_depth", run.maxDepth},
+                      {"mean_latency_us", Optional(run.meanLatencyUs, 3)},
+                      {"p99_latency_us", Optional(run.p99LatencyUs, 3)},
+                      {"engine", EngineName(run.engine)}});
+    }
+    out["runs"] = std::move(each);
+    cells.push_back(std::move(out));
+  }
+  const int refused = UringRefused(report);
+  const Json out = {{"run", "profile"},
+                    {"path", report.path},
+                    {"file_system", report.facts.fileSystem},
+                    {"device", report.facts.device},
+                    {"beneath", report.facts.beneath},
+                    {"cache_beneath", report.facts.cacheBeneath},
+                    {"size_mb", report.sizeMB},
+                    {"seconds", report.seconds},
+                    {"warmup_seconds", report.warmupSeconds},
+                    {"runs", report.runs},
+                    {"seed", report.seed},
+                    {"pattern", "random"},
+                    {"direct", true},
+                    {"io_uring_refused",
+                     refused ? Json(std::strerror(refused)) : Json(nullptr)},
+                    {"complete", report.complete},
+                    {"measured", WhatWasProfiled(report)},
+                    {"cells", std::move(cells)},
+                    {"notes", ProfileNotes(report)}};
+  return out.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace ferrotick::cli

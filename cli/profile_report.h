@@ -1,0 +1,51 @@
+// What `profile` prints at its end: one line on what was measured and how,
+// notes, and a table of the cells (or one JSON object with every run).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/disk_facts.h"
+#include "core/disk_profile.h"
+#include "core/rate_summary.h"
+
+namespace ferrotick::cli {
+
+struct ProfileReport {
+  std::string path;    // the test file
+  std::string folder;  // where it was made
+  DiskFacts facts;
+  int sizeMB = 0;
+  double seconds = 0;
+  double warmupSeconds = 0;
+  int runs = 0;  // asked for each cell
+  std::uint64_t seed = 0;
+  bool complete = false;  // every run of every cell, nothing stopped it
+  std::vector<ProfileCell> cells;
+  // For each cell, the runs that ran their whole span, in order.
+  std::vector<std::vector<CellRun>> measured;
+};
+
+// A cell's runs summed up; figures of runs that had none are left out.
+struct CellSummary {
+  RateSummary mbPerSecond;  // decimal MB/s
+  double bestMBPerSecond = 0;
+  std::optional<double> iops;           // 4 KiB cells: the median
+  std::optional<double> meanLatencyUs;  // depth 1: medians of the runs'
+  std::optional<double> p99LatencyUs;
+  std::string engine;  // empty before any run
+};
+CellSummary SummarizeCell(const ProfileCell& cell,
+                          const std::vector<CellRun>& runs);
+
+// "Profiled ext4 on /dev/vda1 (...) in /srv: ...".
+std::string WhatWasProfiled(const ProfileReport& report);
+std::vector<std::string> ProfileNotes(const ProfileReport& report);
+// The line above, the notes, the table and the line that explains it.
+std::string ProfileText(const ProfileReport& report);
+// One JSON object, without a line end.
+std::string ProfileJson(const ProfileReport& report);
+
+}  // namespace ferrotick::cli
