@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
 #include <sstream>
 
 #include "cli/json_output.h"
@@ -185,7 +186,16 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       ->add_option("--seconds", o.seconds,
                    "timed seconds per run of a cell (default 5)")
       ->type_name("S")
-      ->check(CLI::Range(0.1, 3600.0));
+      // CLI::Range lets "nan" through.
+      ->check([](const std::string& text) {
+        double value = 0;
+        const char* end = text.data() + text.size();
+        const auto read = std::from_chars(text.data(), end, value);
+        return read.ec == std::errc() && read.ptr == end && value >= 0.1 &&
+                       value <= 3600
+                   ? std::string()
+                   : std::string("must be a number from 0.1 to 3600");
+      });
   profile->add_option("--runs", o.runs, "runs of each cell (default 3)")
       ->type_name("N")
       ->check(CLI::Range(1, 100));
@@ -193,7 +203,18 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       ->add_option("--seed", o.seed,
                    "seed of the random offsets and data (default: drawn, "
                    "and printed)")
-      ->type_name("N");
+      ->type_name("N")
+      // CLI11 would take "-1", or a number too large, as the largest one.
+      ->check([](const std::string& seed) {
+        std::uint64_t value = 0;
+        const char* end = seed.data() + seed.size();
+        const auto read = std::from_chars(seed.data(), end, value);
+        return read.ec == std::errc() && read.ptr == end
+                   ? std::string()
+                   : std::string(
+                         "must be a whole number from 0 to "
+                         "18446744073709551615");
+      });
   profile->add_flag("--json", o.json, "every run of every cell as JSON");
   b.NoProgress(profile);
 
