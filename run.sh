@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(qt6-base-dev cmake ninja-build g++ libgl-dev fontconfig
-          fonts-dejavu-core libcli11-dev nlohmann-json3-dev librsvg2-bin)
+          fonts-dejavu-core libcli11-dev nlohmann-json3-dev librsvg2-bin
+          liburing-dev libaio-dev)
 tools/install_packages.sh "${packages[@]}"
 
 # The tests are built by ./test.sh; here only the program.

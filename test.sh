@@ -15,6 +15,8 @@ packages+=(lintian devscripts appstream bash-completion)
 # The loop-device tests make ext4 and btrfs images and attach them; the
 # data tests compress what the runs write.
 packages+=(e2fsprogs btrfs-progs mount zlib1g-dev)
+# The disk profile queues its transfers through io_uring, or libaio.
+packages+=(liburing-dev libaio-dev)
 tools/install_packages.sh "${packages[@]}"
 
 build=${BUILD_DIR:-build}

@@ -64,14 +64,20 @@ if contents "$cli_deb" | grep -E 'ferrotick\.desktop|icons|/usr/bin/ferrotick$';
 fi
 
 # Found by dpkg-shlibdeps from the programs: the command line needs only
-# the C and C++ runtime, the window Qt.
+# the C and C++ runtime and, for the profile's queued transfers, liburing
+# and libaio; the window Qt, and neither of those two.
 cli_depends=$(dpkg-deb -f "$cli_deb" Depends)
 read -ra names <<<"$(sed 's/([^)]*)//g; s/[,|]/ /g' <<<"$cli_depends")"
 for name in "${names[@]}"; do
   case $name in
-    libc6 | libgcc-s1 | libstdc++6) ;;
+    libc6 | libgcc-s1 | libstdc++6 | liburing2 | libaio1 | libaio1t64) ;;
     *) fail "ferrotick-cli depends on $name: $cli_depends" ;;
   esac
+done
+for name in liburing2 libaio1; do
+  [[ $cli_depends == *$name* ]] || fail "ferrotick-cli lacks $name: $cli_depends"
+  [[ $(dpkg-deb -f "$window_deb" Depends) != *$name* ]] \
+    || fail "ferrotick depends on $name"
 done
 [[ $(dpkg-deb -f "$window_deb" Depends) == *libqt6widgets6* ]] \
   || fail "ferrotick does not depend on Qt Widgets"
