@@ -75,4 +75,14 @@ command="bench/run_all.sh"
 [ -n "${1:-}" ] && command="$command $1"
 python3 "$here/report.py" --results "$results" --disk-dir "$disk" \
   --command "$command" --notes "$here/notes.md" --out "$here/RESULTS.md"
+# The disk profile against fio: its own section, added to what report.py
+# wrote (bench/profile_fidelity.py).
+if [ $quick = 1 ]; then
+  profile_args=(--size 256 --seconds 1 --pairs 3)
+else
+  profile_args=(--size 1024 --seconds 5 --pairs 7)
+fi
+python3 "$here/profile_fidelity.py" --cli "$cli" --dir "$disk" \
+  --out "$results/profile.jsonl" --markdown "$here/RESULTS.md" \
+  "${profile_args[@]}" >/dev/null
 echo "Wrote $here/RESULTS.md"

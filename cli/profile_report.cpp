@@ -78,15 +78,16 @@ std::string WhatWasProfiled(const ProfileReport& report) {
   std::string where = facts.fileSystem;
   if (!facts.device.empty()) where += " on " + facts.device;
   if (!facts.beneath.empty()) where += " (" + facts.beneath + ")";
+  const std::string times =
+      report.runs == 1 ? "once" : Format("%d times", report.runs);
   return Format(
       "Profiled %s in %s: a file of %d MiB written whole with random data "
-      "that neither compresses nor repeats, then each cell %d time%s for %s "
-      "after %s of warm-up, with direct I/O (O_DIRECT) through %s; random "
-      "offsets from seed %llu.",
-      where.c_str(), report.folder.c_str(), report.sizeMB, report.runs,
-      report.runs == 1 ? "" : "s", Seconds(report.seconds).c_str(),
-      Seconds(report.warmupSeconds).c_str(), Engines(report).c_str(),
-      static_cast<unsigned long long>(report.seed));
+      "that neither compresses nor repeats, then each cell %s for %s after "
+      "%s of warm-up, with direct I/O (O_DIRECT) through %s; random offsets "
+      "from seed %llu.",
+      where.c_str(), report.folder.c_str(), report.sizeMB, times.c_str(),
+      Seconds(report.seconds).c_str(), Seconds(report.warmupSeconds).c_str(),
+      Engines(report).c_str(), static_cast<unsigned long long>(report.seed));
 }
 
 std::vector<std::string> ProfileNotes(const ProfileReport& report) {

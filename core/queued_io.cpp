@@ -73,6 +73,9 @@ class UringQueue : public Queue {
   int Exchange(const Transfer* queued, int n, Completion* out) override {
     for (int i = 0; i < n; ++i) {
       io_uring_sqe* sqe = io_uring_get_sqe(&m_ring);
+      // Never more in flight than the ring holds; kept from a null all
+      // the same.
+      if (!sqe) return -EBUSY;
       if (m_bWrite) {
         io_uring_prep_write(sqe, m_fd, queued[i].buffer, m_block,
                             queued[i].offset);
