@@ -1,5 +1,11 @@
 #include "core/log_lines.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/disk_facts.h"
 #include "core/timing.h"
 
 namespace ferrotick {
@@ -52,14 +58,19 @@ struct LineMaker {
           line(closed);
         } else {
           line("InitThread Failed or was Canceled.");
+          if (failed) line(ReasonLine(event.error));
         }
         break;
       case RunKind::kWrite:
         line(failed ? "WriteThread Failed." : "WriteThread Done.");
+        if (failed) line(ReasonLine(event.error));
         line(closed);
         break;
       case RunKind::kRead:
-        if (failed) line("Reader Thread Failed");
+        if (failed) {
+          line("Reader Thread Failed");
+          line(ReasonLine(event.error));
+        }
         break;
     }
   }
@@ -93,6 +104,30 @@ std::string ReadPassLine(int m, double seconds) {
 
 std::string InitializingLine(int fileSizeMB, int bufferKB) {
   return Format("Initializing %dMB w/%dKB bufs", fileSizeMB, bufferKB);
+}
+
+std::string ReasonText(int error) {
+  // A lock held by a run going or by another program.
+  if (error == EWOULDBLOCK || error == EAGAIN) {
+    return "in use by a run or another program";
+  }
+  if (error == EBUSY) return "mounted, or in use by a run or another program";
+  return std::strerror(error);
+}
+
+std::string ReasonLine(int error) { return "  " + ReasonText(error); }
+
+std::optional<std::string> InMemoryWarning(const std::string& path) {
+  // A device node in /dev holds the device's data, not memory's.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return std::nullopt;
+  }
+  const std::optional<DiskFacts> facts = ReadDiskFacts(path);
+  if (!facts || !facts->inMemory) return std::nullopt;
+  return Format("WARNING: this file is on %s, in memory: the rates are the "
+                "memory's, not a disk's.",
+                facts->fileSystem.c_str());
 }
 
 std::string UsingLine(const std::string& path) {

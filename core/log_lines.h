@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "core/run_events.h"
@@ -26,6 +27,14 @@ inline constexpr char kReaderStarted[] = "Reader Thread Started";
 inline constexpr char kReaderStarting[] = "Starting Reader";
 inline constexpr char kReaderStopping[] = "ReadThread Stopping";
 std::string InitializingLine(int fileSizeMB, int bufferKB);
+// Why something failed, from its errno, in plain words ("Permission
+// denied", "in use by another process").
+std::string ReasonText(int error);
+// The line after a failure line that says why: "  Permission denied".
+std::string ReasonLine(int error);
+// The warning after a command's lines when `path` is a file held in memory
+// (tmpfs, ramfs...), or nothing: its rates would be the memory's.
+std::optional<std::string> InMemoryWarning(const std::string& path);
 std::string UsingLine(const std::string& path);
 std::string CouldNotOpenLine(const std::string& path);
 std::string OpenedLine(const std::string& path);

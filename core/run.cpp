@@ -137,8 +137,9 @@ void RunCore::Body(std::shared_ptr<EventSink> sink,
   try {
     if (after) WaitForEnd(*after);
     after.reset();
-    TransferBuffer buffer(static_cast<std::size_t>(m_description.bufferKB) *
-                          1024);
+    const int bufferKB = m_description.bufferKB;
+    if (bufferKB < 1 || bufferKB > 1024) throw FileError("buffer", EINVAL);
+    TransferBuffer buffer(static_cast<std::size_t>(bufferKB) * 1024);
     if (!buffer) throw FileError("buffer", ENOMEM);
     bool stopped = false;
     switch (m_description.kind) {

@@ -4,6 +4,7 @@
 
 #include <future>
 #include <thread>
+#include <utility>
 
 #include "core/file_commands.h"
 #include "core/run_commands.h"
@@ -160,13 +161,17 @@ TEST(Create, CancelledChooserDoesNothing) {
 TEST(Create, OpenFailsOnAFolderOrAMissingFolder) {
   TempDir dir;
   Bench bench;
-  for (const std::string& path : {dir.path(), dir.File("no/such/dir.tmp")}) {
+  const std::pair<std::string, std::string> cases[] = {
+      {dir.path(), "  Is a directory"},
+      {dir.File("no/such/dir.tmp"), "  No such file or directory"}};
+  for (const auto& [path, why] : cases) {
     bench.view.answers.push_back(path);
+    const std::size_t from = bench.log.Count();
     OnCreate(bench.state);
-    EXPECT_EQ(bench.Lines().back(), "Open Failed");
+    // The failure line, then why.
+    EXPECT_EQ(bench.Lines(from), (std::vector<std::string>{"Open Failed", why}));
     EXPECT_EQ(bench.state.m_strPath.Get(), path);  // already stored
   }
-  EXPECT_EQ(bench.log.Count(), 2u);
   EXPECT_EQ(bench.view.title, "");
   EXPECT_FALSE(bench.state.Busy());
 }
@@ -262,7 +267,9 @@ TEST(Create, SecondCreateOnAFileBeingFilledIsRefused) {
   OnCreate(bench.state);
   bench.view.answers.push_back(path);
   OnCreate(bench.state);  // the running fill holds the file
-  EXPECT_EQ(bench.Lines().back(), "Open Failed");
+  EXPECT_EQ(bench.Lines(bench.log.Count() - 2),
+            (std::vector<std::string>{"Open Failed",
+                                      "  in use by a run or another program"}));
   ASSERT_TRUE(bench.DrainUntil([&] { return FileLength(path) > kMB; }));
   // A fill on another file may run beside it; one cancel stops both.
   const std::string other = dir.File("other.tmp");
@@ -322,7 +329,9 @@ TEST(Create, ABufferSizeOutOfRangeNeverReachesATransfer) {
     bench.view.answers.push_back(path);
     OnCreate(bench.state);
     ASSERT_TRUE(bench.WaitIdle());
-    EXPECT_EQ(bench.Lines().back(), "InitThread Failed or was Canceled.");
+    EXPECT_EQ(bench.Lines(bench.log.Count() - 2),
+              (std::vector<std::string>{"InitThread Failed or was Canceled.",
+                                        "  Invalid argument"}));
     EXPECT_EQ(FileLength(path), 0u);
   }
 }

@@ -37,8 +37,11 @@ void ExpectNoWriteReaches(const std::string& device) {
   bench.state.m_strPath.Set(device);
   OnWrite(bench.state);
   EXPECT_TRUE(bench.WaitIdle());
-  EXPECT_EQ(bench.Lines(), (std::vector<std::string>{
-                               "Open Failed", "Open Failed or Canceled"}));
+  EXPECT_EQ(bench.Lines(),
+            (std::vector<std::string>{
+                "Open Failed", "  mounted, or in use by a run or another program",
+                "Open Failed or Canceled",
+                "  mounted, or in use by a run or another program"}));
   EXPECT_EQ(ReadAll(device), before) << "a byte was written";
 }
 

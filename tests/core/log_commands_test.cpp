@@ -87,7 +87,8 @@ TEST(SaveLog, OpenFailureAndCancel) {
   EXPECT_EQ(bench.log.Count(), 0u);
   bench.view.answers.push_back(dir.path());
   EXPECT_FALSE(OnSaveLog(bench.state).has_value());
-  EXPECT_EQ(bench.Lines(), (std::vector<std::string>{"Open Failed"}));
+  EXPECT_EQ(bench.Lines(),
+            (std::vector<std::string>{"Open Failed", "  Is a directory"}));
 }
 
 TEST(SaveLog, AFailedWriteReportsTheFileAndAppendsNothing) {
