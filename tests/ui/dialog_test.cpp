@@ -403,19 +403,21 @@ void DialogTest::visibleRowsArePaintedDuringAFlood() {
   std::shared_ptr<EventSink> sink = w.dlg.State().Sink();
   constexpr int kWorkers = 3;
   constexpr int kGrabs = 12;
-  // The flood goes on until the screen has been looked at often enough,
-  // however slow the machine.
+  // Bursts keep step with the screen being looked at, so the flood goes on
+  // until it has been looked at often enough, however slow the machine,
+  // and never outgrows the window.
   std::atomic<int> grabs{0};
   std::atomic<int> sent{0};
   std::atomic<int> running{kWorkers};
   std::vector<std::thread> workers;
   for (int t = 0; t < kWorkers; ++t) {
     workers.emplace_back([&] {
-      for (int i = 0; grabs.load() < kGrabs; ++i) {
-        sink->OnEvent(ReadPass(i));
-        ++sent;
-        // As the runs of the window are paced, so is this flood, a little.
-        if (i % 1000 == 999) {
+      for (int burst = 0; burst < kGrabs; ++burst) {
+        for (int i = 0; i < 2000; ++i) {
+          sink->OnEvent(ReadPass(i));
+          ++sent;
+        }
+        while (grabs.load() <= burst) {
           std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
       }
