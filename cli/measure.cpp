@@ -60,7 +60,7 @@ class PhasePresenter : public RunPresenter {
       }
     }
     if (m_options.verbose && !m_options.json) {
-      ForEachLogLine(event, [this](std::string line) {
+      ForEachLogLine(event, [this](std::string_view line) {
         m_progress.Clear();
         m_out.Line(line);
       });

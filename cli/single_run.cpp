@@ -45,7 +45,7 @@ class SinglePresenter : public RunPresenter {
         m_out(out),
         m_progress(options.progress && !options.json) {}
 
-  void Line(const std::string& line) {
+  void Line(std::string_view line) {
     if (m_options.json) return;
     m_progress.Clear();
     m_out.Line(line);
@@ -62,7 +62,7 @@ class SinglePresenter : public RunPresenter {
                        : IncompletePassJson(*pass, m_strPath));
       }
     }
-    ForEachLogLine(event, [this](std::string line) { Line(line); });
+    ForEachLogLine(event, [this](std::string_view line) { Line(line); });
     // The window's user presses Read again to end a reader.
     if (std::holds_alternative<EndEvent>(event) &&
         m_options.command == Command::kRead && !m_bStopShown) {

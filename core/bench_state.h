@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <deque>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -70,8 +72,11 @@ struct BenchState {
   // before any run starts. A window posts a call of HandleEvents().
   void SetWakeup(std::function<void()> wakeup);
   // Window thread: the runs' events into the log (and EnableTests after a
-  // good fill), in order; ended runs are joined.
-  void HandleEvents();
+  // good fill), in order; ended runs are joined. Works for at most
+  // `budget`, so that a flood never holds the window; true when events are
+  // left, for a later call (no wake-up comes for them meanwhile).
+  bool HandleEvents(std::chrono::microseconds budget =
+                        std::chrono::microseconds::max());
   // A run of `kind` on the current path and settings.
   RunDescription Describe(RunKind kind) const;
   // Where the runs of this state send their events.
@@ -81,7 +86,9 @@ struct BenchState {
   // True while a run of this state is going.
   bool Busy() const;
   // True while events wait for HandleEvents().
-  bool EventsWaiting() const { return !m_pShared->events.Empty(); }
+  bool EventsWaiting() const {
+    return !m_taken.empty() || !m_pShared->events.Empty();
+  }
 
   // Ends every run: they are told to end silently, waited for at most
   // kEndWaitMs together, and what is still in the kernel by then is left
@@ -92,7 +99,12 @@ struct BenchState {
 
  private:
   class WindowSink;
+  void Apply(const RunEvent& event);
+
   std::shared_ptr<WindowSink> m_pSink;
+  // Taken from the hand-over, not yet applied; let go of as they are.
+  std::deque<RunEvent> m_taken;
+  LineBatch m_batch;
 };
 
 }  // namespace ferrotick

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/run_events.h"
 
@@ -41,8 +42,8 @@ std::string OpenedLine(const std::string& path);
 
 // Each line the log shows for `event`, in order: none for most progress
 // events, a pass line, or a run's closing lines (the path in a closing
-// line is the end event's).
+// line is the end event's). A line's text lasts until the call returns.
 void ForEachLogLine(const RunEvent& event,
-                    const std::function<void(std::string)>& line);
+                    const std::function<void(std::string_view)>& line);
 
 }  // namespace ferrotick

@@ -1,5 +1,6 @@
 #include "ui/bench_dialog.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include <QGroupBox>
@@ -106,6 +107,9 @@ CBenchDlg::CBenchDlg(CModalHost* modal)
 
   // The runs' events reach the window thread through its event queue.
   m_log.SetObserver(&m_logModel);
+  m_handleTimer.setSingleShot(true);
+  m_handleTimer.setInterval(1);
+  connect(&m_handleTimer, &QTimer::timeout, this, &CBenchDlg::HandleEvents);
   m_state.SetWakeup([this] {
     QMetaObject::invokeMethod(this, &CBenchDlg::HandleEvents,
                               Qt::QueuedConnection);
@@ -294,7 +298,15 @@ void CBenchDlg::OnSettingsChanged() {
   field->setFocus(Qt::OtherFocusReason);
 }
 
-void CBenchDlg::HandleEvents() { m_state.HandleEvents(); }
+void CBenchDlg::HandleEvents() {
+  // A few milliseconds at a time: what is left waits for the timer, behind
+  // input, painting and the other timers, so a flood never holds the
+  // window. No wake-up comes for it meanwhile.
+  constexpr auto kBudget = std::chrono::milliseconds(4);
+  if (m_state.HandleEvents(kBudget) && !m_handleTimer.isActive()) {
+    m_handleTimer.start();
+  }
+}
 
 void CBenchDlg::OnSaveLogClicked() {
   if (const std::optional<std::string> error = OnSaveLog(m_state)) {

@@ -45,8 +45,11 @@ TEST(MessageLog, LinesAreWholeEightBitLinesAndTheObserverHearsOfEach) {
   const std::string bytes = "caf\xc3\xa9 \xff\x01";
   log.Append("a\nb\r\nc");
   log.Append("");
-  log.Append(std::vector<std::string>{bytes, "x"});
-  log.Append(std::vector<std::string>{});
+  LineBatch batch;
+  log.Append(batch);  // nothing, and no notice
+  batch.Add(bytes);
+  batch.Add("x");
+  log.Append(batch);
   ASSERT_EQ(log.Count(), 4u);
   EXPECT_EQ(log.Line(0), "a\\nb\\r\\nc");  // never a line break in a line
   EXPECT_EQ(log.Line(1), "");
