@@ -181,6 +181,41 @@ TEST(CliSafety, AFileInUseOrTooSmallSaysSo) {
   EXPECT_EQ(ReadAll(small), std::string(1000, 's'));
 }
 
+// What holds no data to measure is refused before anything runs, with its
+// reason: a read of /dev/zero would never end, a FIFO would never fill.
+TEST(CliSafety, WhatHoldsNoDataIsRefusedWithItsReason) {
+  TempDir dir;
+  const std::string fifo = dir.File("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string loop = dir.File("loop");
+  ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+  struct Case {
+    std::vector<std::string> args;
+    std::string path;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {{"read", "/dev/zero"}, "/dev/zero", "is a character device"},
+      {{"write", "/dev/full", "--size", "1"}, "/dev/full",
+       "is a character device"},
+      {{"write", fifo, "--size", "1"}, fifo, "is a FIFO"},
+      {{"read", fifo}, fifo, "is a FIFO"},
+      {{"create", "/dev/null", "--force"}, "/dev/null", "is a character device"},
+      {{"read", loop}, loop, "is a symbolic link loop"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.path);
+    const ChildResult result = RunCli(c.args);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind(Err(c.path, c.says).substr(
+                                   0, Err(c.path, c.says).size() - 1),
+                               0),
+              0u)
+        << result.err;
+  }
+}
+
 TEST(CliSafety, OutputThatCannotBeWrittenSaysSo) {
   TempDir dir;
   const std::string path = dir.File("t.tmp");
