@@ -1,6 +1,9 @@
 // Create and its cancel control, through the commands as the window
 // presses them.
 #include <gtest/gtest.h>
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#include <unistd.h>
 
 #include <future>
 #include <thread>
@@ -147,6 +150,39 @@ TEST(Create, FileSizeZeroWritesNothingAndSucceeds) {
   EXPECT_TRUE(bench.view.testsEnabled);
   EXPECT_TRUE(Exists(path));
   EXPECT_EQ(FileLength(path), 0u);
+}
+
+// A file in memory is timed as memory: the log says so after the lines of
+// Create and of Use Existing, and never of a device node.
+TEST(Create, AFileInMemoryIsNamedSo) {
+  struct statfs fs {};
+  if (::statfs("/dev/shm", &fs) != 0 || fs.f_type != TMPFS_MAGIC) {
+    GTEST_SKIP() << "no tmpfs at /dev/shm";
+  }
+  char folder[] = "/dev/shm/ferrotick-test-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/memory.tmp";
+  const std::string warning =
+      "WARNING: this file is on tmpfs, in memory: the rates are the "
+      "memory's, not a disk's.";
+  {
+    Bench bench;
+    bench.state.m_nFileSizeMB = 1;
+    bench.view.answers.push_back(path);
+    OnCreate(bench.state);
+    EXPECT_EQ(bench.Lines(),
+              (std::vector<std::string>{path, "Initializing 1MB w/128KB bufs",
+                                        warning}));
+    ASSERT_TRUE(bench.WaitIdle());
+    bench.view.answers.push_back(path);
+    OnUseExisting(bench.state);
+    EXPECT_EQ(bench.Lines().back(), warning);
+    bench.view.answers.push_back("/dev/null");
+    OnUseExisting(bench.state);
+    EXPECT_EQ(bench.Lines().back(), "WARNING: Write will destroy this file!");
+  }
+  ::unlink(path.c_str());
+  ::rmdir(folder);
 }
 
 TEST(Create, CancelledChooserDoesNothing) {
