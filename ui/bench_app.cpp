@@ -2,6 +2,7 @@
 
 #include "ui/app_icon.h"
 #include "ui/bench_dialog.h"
+#include "ui/stop_signals.h"
 
 namespace ferrotick::ui {
 
@@ -15,6 +16,10 @@ CBenchApp::CBenchApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 int CBenchApp::Run() {
   CBenchDlg dialog;
+  // A logout or a kill ends the window as Exit does: the runs stop in
+  // order and their files are closed before the program ends.
+  CStopSignals stop;
+  connect(&stop, &CStopSignals::StopRequested, &dialog, &QDialog::reject);
   // The dialog's result does not matter: ending it ends the program.
   dialog.exec();
   return 0;
