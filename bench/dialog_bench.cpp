@@ -25,6 +25,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QMetaEnum>
 #include <QPushButton>
 #include <QTimer>
 #include <QWindow>
@@ -36,6 +37,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <functional>
 #include <optional>
 #include <string>
@@ -218,33 +220,77 @@ class ControlLoop {
 
 // The processor time of each event the window thread handles (the
 // outermost only): its own work, which a stall on a loaded machine, spent
-// waiting to be run, is not.
+// waiting to be run, is not. Also the longest of each kind of event, at any
+// depth (a paint inside an update request, say), by event type and
+// receiver, to tell which events those are.
 class TimedApplication : public QApplication {
  public:
   using QApplication::QApplication;
   bool notify(QObject* receiver, QEvent* event) override {
-    if (m_nDepth++ > 0) {
-      const bool handled = QApplication::notify(receiver, event);
-      --m_nDepth;
-      return handled;
-    }
+    const QEvent::Type type = event->type();
     const long long start = ThreadCpuNs();
+    ++m_nDepth;
     const bool handled = QApplication::notify(receiver, event);
-    m_nLongestNs = std::max(m_nLongestNs, ThreadCpuNs() - start);
     --m_nDepth;
+    const long long spent = ThreadCpuNs() - start;
+    if (m_nDepth == 0) m_nLongestNs = std::max(m_nLongestNs, spent);
+    if (m_bByKind && spent > 1000000) Note(type, receiver, spent);
     return handled;
   }
   double LongestEventMs() const { return m_nLongestNs * 1e-6; }
-  void Reset() { m_nLongestNs = 0; }
+  void Reset() {
+    m_nLongestNs = 0;
+    m_kinds.clear();
+    m_bByKind = true;
+  }
+  // The kinds of event that took over 1 ms at least once, longest first.
+  std::string LongestKinds(std::size_t count) const {
+    std::vector<std::pair<long long, std::string>> kinds;
+    for (const auto& [name, kind] : m_kinds) {
+      kinds.emplace_back(kind.longestNs, name + " (" +
+                                             std::to_string(kind.count) +
+                                             " over 1 ms)");
+    }
+    std::sort(kinds.rbegin(), kinds.rend());
+    std::string text;
+    for (std::size_t i = 0; i < kinds.size() && i < count; ++i) {
+      char ms[32];
+      std::snprintf(ms, sizeof(ms), "%.1f ms ", kinds[i].first * 1e-6);
+      text += (i ? "; " : "") + std::string(ms) + kinds[i].second;
+    }
+    return text.empty() ? "none over 1 ms" : text;
+  }
 
  private:
+  struct Kind {
+    long long longestNs = 0;
+    long count = 0;
+  };
   static long long ThreadCpuNs() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
   }
+  void Note(QEvent::Type type, QObject* receiver, long long spent) {
+    const char* typeName =
+        QMetaEnum::fromType<QEvent::Type>().valueToKey(static_cast<int>(type));
+    std::string name = typeName ? typeName : std::to_string(type);
+    name += " to ";
+    name += receiver->metaObject()->className();
+    if (!receiver->objectName().isEmpty()) {
+      name += " " + receiver->objectName().toStdString();
+    }
+    if (QObject* parent = receiver->parent()) {
+      name += std::string(" in ") + parent->metaObject()->className();
+    }
+    Kind& kind = m_kinds[name];
+    kind.longestNs = std::max(kind.longestNs, spent);
+    ++kind.count;
+  }
   int m_nDepth = 0;
   long long m_nLongestNs = 0;
+  bool m_bByKind = false;
+  std::map<std::string, Kind> m_kinds;
 };
 
 struct SoakOptions {
@@ -332,6 +378,7 @@ int Soak(int argc, char** argv, const SoakOptions& options) {
     intervalGap = 0;
   };
   QTimer probe;
+  probe.setObjectName(QStringLiteral("probe"));
   probe.setTimerType(Qt::PreciseTimer);
   probe.setInterval(1);
   QObject::connect(&probe, &QTimer::timeout, [&] {
@@ -346,6 +393,7 @@ int Soak(int argc, char** argv, const SoakOptions& options) {
     ++ticks;
   });
   QTimer sampler;
+  sampler.setObjectName(QStringLiteral("sampler"));
   QObject::connect(&sampler, &QTimer::timeout, sample);
 
   clock.start();
@@ -360,6 +408,7 @@ int Soak(int argc, char** argv, const SoakOptions& options) {
   QTimer::singleShot(options.seconds * 1000, &soak, &QEventLoop::quit);
   soak.exec();
   const double longestEventMs = app.LongestEventMs();
+  const std::string longestKinds = app.LongestKinds(6);
   sampler.stop();
   probe.stop();
   if (clock.elapsed() - samples.back().seconds * 1000 > 500) sample();
@@ -418,9 +467,10 @@ int Soak(int argc, char** argv, const SoakOptions& options) {
       "- Event loop: longest stall %.1f ms (goal: under 50 ms: %s); %ld gaps "
       "over 50 ms; the 1 ms probe ran %ld times. A bare event loop in a "
       "thread of its own beside it: longest stall %.1f ms. The most processor "
-      "time any one event took on the window thread: %.1f ms.\n",
+      "time any one event took on the window thread: %.1f ms. The longest "
+      "of each kind, nested ones included: %s.\n",
       longestGap * 1e-6, stallOk ? "met" : "**missed**", gapsOver50, ticks,
-      control.LongestMs(), longestEventMs);
+      control.LongestMs(), longestEventMs, longestKinds.c_str());
   std::printf(
       "- Log: %zu lines, %.1f lines/s; %ld write and %ld read pass lines.\n",
       last.lines, last.lines / last.seconds, wrote, read);

@@ -38,6 +38,7 @@ CLogView::CLogView(QWidget* parent) : QAbstractItemView(parent) {
   setTextElideMode(Qt::ElideMiddle);
   MeasureRows();
 
+  m_frameTimer.setObjectName(QStringLiteral("logFrameTimer"));
   m_frameTimer.setSingleShot(true);
   connect(&m_frameTimer, &QTimer::timeout, this, &CLogView::Frame);
 
