@@ -37,8 +37,8 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <map>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -247,9 +247,9 @@ class TimedApplication : public QApplication {
   std::string LongestKinds(std::size_t count) const {
     std::vector<std::pair<long long, std::string>> kinds;
     for (const auto& [name, kind] : m_kinds) {
-      kinds.emplace_back(kind.longestNs, name + " (" +
-                                             std::to_string(kind.count) +
-                                             " over 1 ms)");
+      kinds.emplace_back(
+          kind.longestNs,
+          name + " (" + std::to_string(kind.count) + " over 1 ms)");
     }
     std::sort(kinds.rbegin(), kinds.rend());
     std::string text;

@@ -310,11 +310,11 @@ bool CLogView::IsCut(const QModelIndex& index, const QString& text) const {
   option.rect = visualRect(index);
   option.features |= QStyleOptionViewItem::HasDisplay;
   option.text = text;
-  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin,
-                                          nullptr, this) +
-                     1;
+  const int margin =
+      style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
   const int width =
-      style()->subElementRect(QStyle::SE_ItemViewItemText, &option, this)
+      style()
+          ->subElementRect(QStyle::SE_ItemViewItemText, &option, this)
           .width() -
       2 * margin;
   return option.fontMetrics.elidedText(text, textElideMode(), width) != text;

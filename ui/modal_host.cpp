@@ -129,8 +129,7 @@ QStringList NameFiltersFrom(const std::string& filter) {
 
 std::optional<std::string> CQtModalHost::ChoosePath(
     QWidget* parent, const ChoosePathRequest& request) {
-  CFileChooser dialog(parent,
-                      QString::fromStdString(request.defaultExtension));
+  CFileChooser dialog(parent, QString::fromStdString(request.defaultExtension));
   dialog.setAcceptMode(request.openType ? QFileDialog::AcceptOpen
                                         : QFileDialog::AcceptSave);
   dialog.setFileMode(request.mustExist ? QFileDialog::ExistingFile

@@ -58,8 +58,7 @@ CStopSignals::CStopSignals(QObject* parent) : QObject(parent) {
     // Started under nohup, or in the background by a shell: a signal
     // ignored from the start stays ignored.
     if (previous.sa_handler == SIG_IGN) continue;
-    g_installed[i] =
-        ::sigaction(kStopSignals[i], &action, &g_previous[i]) == 0;
+    g_installed[i] = ::sigaction(kStopSignals[i], &action, &g_previous[i]) == 0;
   }
   m_bCatching = true;
 }

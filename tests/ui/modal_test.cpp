@@ -320,8 +320,7 @@ void ModalTest::allFilesListsDeviceNodes() {
     list->setCurrentIndex(null);
     auto* buttons =
         chooser->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
-    QTest::mouseClick(buttons->button(QDialogButtonBox::Open),
-                      Qt::LeftButton);
+    QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
   });
   const std::optional<std::string> chosen =
       host.ChoosePath(nullptr, OpenRequest("/dev"));
