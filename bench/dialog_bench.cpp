@@ -143,7 +143,8 @@ int Select(int argc, char** argv, long lines) {
   clock.start();
   for (long i = 0; i < lines; ++i) log.Append(kLine);
   const double appendMs = MsSince(clock);
-  auto* view = static_cast<ferrotick::ui::CLogView*>(dialog.Control(IDC_LOG));
+  auto* view = static_cast<ferrotick::ui::CLogView*>(
+      dialog.Control(ferrotick::ui::IDC_LOG));
   // Let the list take the rows in and paint them.
   clock.restart();
   while (clock.elapsed() < 300) {
