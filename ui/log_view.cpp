@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QTextDocument>
 #include <QToolTip>
 #include <algorithm>
@@ -28,12 +29,53 @@ int ClampToInt(qint64 value) {
       value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
+// While lines arrive the range grows every frame, and while the list
+// follows them the value too; the thumb moves a pixel only every so many
+// lines. A repaint of the bar (and of what lies below it) is the dearest
+// thing on the window thread then, so it is left out while the thumb
+// stays put.
+class CLogScrollBar : public QScrollBar {
+ public:
+  explicit CLogScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {}
+
+ protected:
+  void sliderChange(SliderChange change) override {
+    if (change != SliderOrientationChange && Look() == m_shown) return;
+    QScrollBar::sliderChange(change);
+  }
+  void paintEvent(QPaintEvent* event) override {
+    m_shown = Look();
+    QScrollBar::paintEvent(event);
+  }
+
+ private:
+  // What a style draws differently: the thumb, and arrows that some styles
+  // grey out at either end.
+  struct Shown {
+    QRect thumb;
+    bool enabled = false;
+    bool atStart = false;
+    bool atEnd = false;
+    bool operator==(const Shown&) const = default;
+  };
+  Shown Look() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return Shown{style()->subControlRect(QStyle::CC_ScrollBar, &option,
+                                         QStyle::SC_ScrollBarSlider, this),
+                 isEnabled(), value() == minimum(), value() == maximum()};
+  }
+
+  Shown m_shown;
+};
+
 }  // namespace
 
 CLogView::CLogView(QWidget* parent) : QAbstractItemView(parent) {
   // The scroll bar counts rows, not pixels: a row count in int can never
   // overflow it.
   setVerticalScrollMode(ScrollPerItem);
+  setVerticalScrollBar(new CLogScrollBar(this));
   // A line's end ("Closed.", "deleted.") is what tells lines apart.
   setTextElideMode(Qt::ElideMiddle);
   MeasureRows();

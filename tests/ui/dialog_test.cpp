@@ -42,25 +42,34 @@ QStringList Lines(const MessageLog& log) {
   return lines;
 }
 
-// What the screen shows of the list: the window's last painted pixels, not
-// a fresh paint, so a row that changed without asking for a paint shows as
-// it was. New rows are taken in once a frame.
-QImage Shown(CLogView* view) {
+// What the screen shows of a widget: the window's last painted pixels, not
+// a fresh paint, so a widget that changed without asking for a paint shows
+// as it was. New rows are taken in once a frame.
+QImage ShownOf(QWidget* widget) {
   QCoreApplication::processEvents();
-  QWidget* window = view->window();
-  const QPoint at = view->viewport()->mapTo(window, QPoint(0, 0));
+  QWidget* window = widget->window();
+  const QPoint at = widget->mapTo(window, QPoint(0, 0));
   return window->screen()
-      ->grabWindow(window->winId(), at.x(), at.y(), view->viewport()->width(),
-                   view->viewport()->height())
+      ->grabWindow(window->winId(), at.x(), at.y(), widget->width(),
+                   widget->height())
       .toImage()
       .convertToFormat(QImage::Format_RGB32);
 }
 
-// Whether the screen shows what a fresh paint of the list's present state
-// shows: its rows, from its present top row.
+// The list's rows as the screen shows them.
+QImage Shown(CLogView* view) { return ShownOf(view->viewport()); }
+
+// Whether the screen shows what a fresh paint of the widget's present
+// state shows: the list's rows from its present top row, the scroll bar's
+// thumb where its value and range put it.
+bool ShownIsCurrent(QWidget* widget) {
+  return ShownOf(widget) ==
+         widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
 bool ShownIsCurrent(CLogView* view) {
-  return Shown(view) == view->viewport()->grab().toImage().convertToFormat(
-                            QImage::Format_RGB32);
+  QScrollBar* bar = view->verticalScrollBar();
+  return ShownIsCurrent(view->viewport()) &&
+         (!bar->isVisible() || ShownIsCurrent(bar));
 }
 
 // Long enough for the list to take in new rows: two frames and a margin.
