@@ -80,8 +80,120 @@ long ResidentKB() {
   return -1;
 }
 
+// The processor time of each event the window thread handles (the
+// outermost only): its own work, which a stall on a loaded machine, spent
+// waiting to be run, is not. Also the longest of each kind of event, at any
+// depth (a paint inside an update request, say), by event type and
+// receiver, to tell which events those are.
+class TimedApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    // Other threads' event loops (the bare loop beside it) come through
+    // here too.
+    if (std::this_thread::get_id() != m_windowThread) {
+      return QApplication::notify(receiver, event);
+    }
+    const QEvent::Type type = event->type();
+    const long long start = ThreadCpuNs();
+    ++m_nDepth;
+    const bool handled = QApplication::notify(receiver, event);
+    --m_nDepth;
+    const long long spent = ThreadCpuNs() - start;
+    if (m_nDepth == 0) {
+      m_nLongestNs = std::max(m_nLongestNs, spent);
+      // Buckets of 1, 2, 4, 8 and 16 ms and over.
+      std::size_t bucket = 0;
+      for (long long ns = 1000000; spent >= ns && bucket < 5; ns *= 2) {
+        ++bucket;
+      }
+      ++m_buckets[bucket];
+      if (receiver == m_pReference && type == QEvent::Timer) {
+        m_nReferenceNs = std::max(m_nReferenceNs, spent);
+      }
+    }
+    if (m_bByKind && spent > 1000000) Note(type, receiver, spent);
+    return handled;
+  }
+  double LongestEventMs() const { return m_nLongestNs * 1e-6; }
+  void Reset() {
+    m_nLongestNs = 0;
+    m_nReferenceNs = 0;
+    m_kinds.clear();
+    m_buckets.fill(0);
+    m_bByKind = true;
+  }
+  // A timer whose events do next to nothing: the longest of them is what
+  // the machine alone adds to an event's processor time.
+  void SetReference(QObject* timer) { m_pReference = timer; }
+  double ReferenceMs() const { return m_nReferenceNs * 1e-6; }
+  // Outermost events by processor time.
+  std::string Buckets() const {
+    static const char* const kNames[] = {"under 1 ms", "1-2 ms",
+                                         "2-4 ms",     "4-8 ms",
+                                         "8-16 ms",    "16 ms and over"};
+    std::string text;
+    for (std::size_t i = 0; i < m_buckets.size(); ++i) {
+      text += (i ? ", " : "") + std::to_string(m_buckets[i]) + " " + kNames[i];
+    }
+    return text;
+  }
+  // The kinds of event that took over 1 ms at least once, longest first.
+  std::string LongestKinds(std::size_t count) const {
+    std::vector<std::pair<long long, std::string>> kinds;
+    for (const auto& [name, kind] : m_kinds) {
+      kinds.emplace_back(
+          kind.longestNs,
+          name + " (" + std::to_string(kind.count) + " over 1 ms)");
+    }
+    std::sort(kinds.rbegin(), kinds.rend());
+    std::string text;
+    for (std::size_t i = 0; i < kinds.size() && i < count; ++i) {
+      char ms[32];
+      std::snprintf(ms, sizeof(ms), "%.1f ms ", kinds[i].first * 1e-6);
+      text += (i ? "; " : "") + std::string(ms) + kinds[i].second;
+    }
+    return text.empty() ? "none over 1 ms" : text;
+  }
+
+ private:
+  struct Kind {
+    long long longestNs = 0;
+    long count = 0;
+  };
+  static long long ThreadCpuNs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+  }
+  void Note(QEvent::Type type, QObject* receiver, long long spent) {
+    const char* typeName =
+        QMetaEnum::fromType<QEvent::Type>().valueToKey(static_cast<int>(type));
+    std::string name = typeName ? typeName : std::to_string(type);
+    name += " to ";
+    name += receiver->metaObject()->className();
+    if (!receiver->objectName().isEmpty()) {
+      name += " " + receiver->objectName().toStdString();
+    }
+    if (QObject* parent = receiver->parent()) {
+      name += std::string(" in ") + parent->metaObject()->className();
+    }
+    Kind& kind = m_kinds[name];
+    kind.longestNs = std::max(kind.longestNs, spent);
+    ++kind.count;
+  }
+  const std::thread::id m_windowThread = std::this_thread::get_id();
+  int m_nDepth = 0;
+  long long m_nLongestNs = 0;
+  long long m_nReferenceNs = 0;
+  QObject* m_pReference = nullptr;
+  std::array<long, 6> m_buckets{};
+  bool m_bByKind = false;
+  std::map<std::string, Kind> m_kinds;
+};
+
 int Stall(int argc, char** argv, long linesPerWorker) {
-  QApplication app(argc, argv);
+  TimedApplication app(argc, argv);
   ferrotick::ui::CBenchDlg dialog;
   dialog.show();
   QElapsedTimer clock;
@@ -110,6 +222,8 @@ int Stall(int argc, char** argv, long linesPerWorker) {
     ++ticks;
     if (running.load() == 0 && log.Count() - before >= total) app.quit();
   });
+  app.Reset();
+  app.SetReference(&probe);
   probe.start();
   const qint64 start = clock.nsecsElapsed();
   for (int w = 0; w < 3; ++w) {
@@ -124,10 +238,12 @@ int Stall(int argc, char** argv, long linesPerWorker) {
   std::printf(
       "{\"mode\":\"stall\",\"platform\":\"%s\",\"workers\":3,"
       "\"lines\":%zu,\"seconds\":%.3f,\"lines_per_s\":%.0f,"
-      "\"longest_stall_ms\":%.2f,\"ticks\":%lld}\n",
+      "\"longest_stall_ms\":%.2f,\"ticks\":%lld,\"longest_event_ms\":%.2f,"
+      "\"events\":\"%s\",\"longest_kinds\":\"%s\"}\n",
       qPrintable(QApplication::platformName()), total, seconds,
       static_cast<double>(total) / seconds, longestGap * 1e-6,
-      static_cast<long long>(ticks));
+      static_cast<long long>(ticks), app.LongestEventMs(),
+      app.Buckets().c_str(), app.LongestKinds(4).c_str());
   return 0;
 }
 
@@ -271,118 +387,6 @@ class ControlLoop {
   std::atomic<qint64> m_intervalGap{0};
   std::atomic<qint64> m_longestGap{0};
   std::thread m_thread;
-};
-
-// The processor time of each event the window thread handles (the
-// outermost only): its own work, which a stall on a loaded machine, spent
-// waiting to be run, is not. Also the longest of each kind of event, at any
-// depth (a paint inside an update request, say), by event type and
-// receiver, to tell which events those are.
-class TimedApplication : public QApplication {
- public:
-  using QApplication::QApplication;
-  bool notify(QObject* receiver, QEvent* event) override {
-    // Other threads' event loops (the bare loop beside it) come through
-    // here too.
-    if (std::this_thread::get_id() != m_windowThread) {
-      return QApplication::notify(receiver, event);
-    }
-    const QEvent::Type type = event->type();
-    const long long start = ThreadCpuNs();
-    ++m_nDepth;
-    const bool handled = QApplication::notify(receiver, event);
-    --m_nDepth;
-    const long long spent = ThreadCpuNs() - start;
-    if (m_nDepth == 0) {
-      m_nLongestNs = std::max(m_nLongestNs, spent);
-      // Buckets of 1, 2, 4, 8 and 16 ms and over.
-      std::size_t bucket = 0;
-      for (long long ns = 1000000; spent >= ns && bucket < 5; ns *= 2) {
-        ++bucket;
-      }
-      ++m_buckets[bucket];
-      if (receiver == m_pReference && type == QEvent::Timer) {
-        m_nReferenceNs = std::max(m_nReferenceNs, spent);
-      }
-    }
-    if (m_bByKind && spent > 1000000) Note(type, receiver, spent);
-    return handled;
-  }
-  double LongestEventMs() const { return m_nLongestNs * 1e-6; }
-  void Reset() {
-    m_nLongestNs = 0;
-    m_nReferenceNs = 0;
-    m_kinds.clear();
-    m_buckets.fill(0);
-    m_bByKind = true;
-  }
-  // A timer whose events do next to nothing: the longest of them is what
-  // the machine alone adds to an event's processor time.
-  void SetReference(QObject* timer) { m_pReference = timer; }
-  double ReferenceMs() const { return m_nReferenceNs * 1e-6; }
-  // Outermost events by processor time.
-  std::string Buckets() const {
-    static const char* const kNames[] = {"under 1 ms", "1-2 ms",
-                                         "2-4 ms",     "4-8 ms",
-                                         "8-16 ms",    "16 ms and over"};
-    std::string text;
-    for (std::size_t i = 0; i < m_buckets.size(); ++i) {
-      text += (i ? ", " : "") + std::to_string(m_buckets[i]) + " " + kNames[i];
-    }
-    return text;
-  }
-  // The kinds of event that took over 1 ms at least once, longest first.
-  std::string LongestKinds(std::size_t count) const {
-    std::vector<std::pair<long long, std::string>> kinds;
-    for (const auto& [name, kind] : m_kinds) {
-      kinds.emplace_back(
-          kind.longestNs,
-          name + " (" + std::to_string(kind.count) + " over 1 ms)");
-    }
-    std::sort(kinds.rbegin(), kinds.rend());
-    std::string text;
-    for (std::size_t i = 0; i < kinds.size() && i < count; ++i) {
-      char ms[32];
-      std::snprintf(ms, sizeof(ms), "%.1f ms ", kinds[i].first * 1e-6);
-      text += (i ? "; " : "") + std::string(ms) + kinds[i].second;
-    }
-    return text.empty() ? "none over 1 ms" : text;
-  }
-
- private:
-  struct Kind {
-    long long longestNs = 0;
-    long count = 0;
-  };
-  static long long ThreadCpuNs() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-  }
-  void Note(QEvent::Type type, QObject* receiver, long long spent) {
-    const char* typeName =
-        QMetaEnum::fromType<QEvent::Type>().valueToKey(static_cast<int>(type));
-    std::string name = typeName ? typeName : std::to_string(type);
-    name += " to ";
-    name += receiver->metaObject()->className();
-    if (!receiver->objectName().isEmpty()) {
-      name += " " + receiver->objectName().toStdString();
-    }
-    if (QObject* parent = receiver->parent()) {
-      name += std::string(" in ") + parent->metaObject()->className();
-    }
-    Kind& kind = m_kinds[name];
-    kind.longestNs = std::max(kind.longestNs, spent);
-    ++kind.count;
-  }
-  const std::thread::id m_windowThread = std::this_thread::get_id();
-  int m_nDepth = 0;
-  long long m_nLongestNs = 0;
-  long long m_nReferenceNs = 0;
-  QObject* m_pReference = nullptr;
-  std::array<long, 6> m_buckets{};
-  bool m_bByKind = false;
-  std::map<std::string, Kind> m_kinds;
 };
 
 struct SoakOptions {
