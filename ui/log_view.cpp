@@ -132,12 +132,12 @@ int CLogView::verticalOffset() const {
 
 QRect CLogView::visualRect(const QModelIndex& index) const {
   if (!index.isValid() || index.parent() != rootIndex()) return QRect();
-  // Rows far off screen are placed just beyond it, never at an overflowed y.
+  // Where the row is, off screen too (Shift+click selects from there), but
+  // never at a y that could overflow in arithmetic on it.
+  constexpr qint64 kFar = std::numeric_limits<int>::max() / 4;
   const qint64 y = qint64{index.row() - TopRow()} * m_nRowHeight;
-  const int limit = viewport()->height() + m_nRowHeight;
-  return QRect(
-      0, ClampToInt(std::clamp<qint64>(y, -2 * qint64{m_nRowHeight}, limit)),
-      viewport()->width(), m_nRowHeight);
+  return QRect(0, static_cast<int>(std::clamp<qint64>(y, -kFar, kFar)),
+               viewport()->width(), m_nRowHeight);
 }
 
 void CLogView::scrollTo(const QModelIndex& index, ScrollHint hint) {
@@ -229,8 +229,12 @@ void CLogView::setSelection(const QRect& rect,
                             QItemSelectionModel::SelectionFlags command) {
   if (!selectionModel()) return;
   const int rows = RowCount();
-  const int first = std::max(0, RowAtY(rect.top()));
-  const int last = std::min(rows - 1, RowAtY(rect.bottom()));
+  // From the anchor up or down: Shift+click above the anchor gives a rect
+  // whose top lies below its bottom.
+  const int top = std::min(rect.top(), rect.bottom());
+  const int bottom = std::max(rect.top(), rect.bottom());
+  const int first = std::max(0, RowAtY(top));
+  const int last = std::min(rows - 1, RowAtY(bottom));
   QItemSelection selection;
   if (first <= last) {
     selection.select(model()->index(first, 0, rootIndex()),

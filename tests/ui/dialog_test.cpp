@@ -479,11 +479,15 @@ void DialogTest::selectedLinesAreCopied() {
   auto* view = qobject_cast<CLogView*>(w.dlg.Control(IDC_LOG));
   MessageLog& log = w.dlg.Log();
   QStringList all;
-  for (int i = 0; i < 8; ++i) {
+  for (int i = 0; i < 200; ++i) {
     log.Append("line " + std::to_string(i));
     all << QStringLiteral("line %1").arg(i);
   }
+  // The list followed the lines; the user goes back to the top.
+  QTRY_COMPARE(view->TopRow(), 200 - view->PageRows());
+  view->verticalScrollBar()->setValue(0);
   QTRY_VERIFY_WITH_TIMEOUT(ShownIsCurrent(view), kWorkerWaitMs);
+  // The point in the middle of the `row`th line on screen.
   const auto rowAt = [view](int row) {
     return QPoint(20, row * view->RowHeight() + view->RowHeight() / 2);
   };
@@ -503,6 +507,15 @@ void DialogTest::selectedLinesAreCopied() {
   QCOMPARE(clipboard->text(),
            QStringLiteral("line 0\nline 2\nline 3\nline 4\nline 6"));
 
+  // Shift+click up to a line far from the first one, scrolled off screen.
+  view->verticalScrollBar()->setValue(100);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rowAt(5));
+  view->verticalScrollBar()->setValue(0);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                    rowAt(3));
+  QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+  QCOMPARE(clipboard->text(), all.mid(3, 103).join(u'\n'));
+
   // The context menu: Select All, then Copy.
   const auto choose = [view, &rowAt](const QString& name) {
     QContextMenuEvent open(QContextMenuEvent::Mouse, rowAt(1),
@@ -510,11 +523,9 @@ void DialogTest::selectedLinesAreCopied() {
     QApplication::sendEvent(view->viewport(), &open);
     QMenu* menu = nullptr;
     QTRY_VERIFY(menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()));
-    QAction* action = menu->findChild<QAction*>(name);
-    if (!action) {
-      for (QAction* each : menu->actions()) {
-        if (each->objectName() == name) action = each;
-      }
+    QAction* action = nullptr;
+    for (QAction* each : menu->actions()) {
+      if (each->objectName() == name) action = each;
     }
     QVERIFY(action && action->isEnabled());
     QTest::mouseClick(menu, Qt::LeftButton, {},

@@ -253,23 +253,27 @@ void ModalTest::typedNamesThatExistAreTakenAsTyped() {
       QTest::keyClick(edit, Qt::Key_Return);
     });
   };
-  const auto line = [&dlg](std::size_t i) {
-    return QString::fromStdString(std::string(dlg.Log().Line(i)));
+  // Whether the log holds `text` as a line from line `from` on.
+  const auto logged = [&dlg](const QString& text, std::size_t from = 0) {
+    const QByteArray bytes = text.toUtf8();
+    for (std::size_t i = from; i < dlg.Log().Count(); ++i) {
+      if (dlg.Log().Line(i) == bytes.constData()) return true;
+    }
+    return false;
   };
 
   answer(QStringLiteral("plainfile"));
   QTest::mouseClick(dlg.Control(IDC_USE_EXISTING), Qt::LeftButton);
   QCOMPARE(refused, QString());
   QVERIFY(openEnabled);
-  QCOMPARE(dlg.Log().Count(), std::size_t{2});
-  QCOMPARE(line(0), QStringLiteral("Using ") + plain);
+  QVERIFY(logged(QStringLiteral("Using ") + plain));
   QCOMPARE(dlg.State().m_nFileSizeMB.load(), 3);
 
   answer(QStringLiteral("/dev/null"));
   QTest::mouseClick(dlg.Control(IDC_USE_EXISTING), Qt::LeftButton);
   QCOMPARE(refused, QString());
   QVERIFY(openEnabled);
-  QCOMPARE(line(2), QStringLiteral("Using /dev/null"));
+  QVERIFY(logged(QStringLiteral("Using /dev/null")));
 
   // Create on a typed device node asks before overwriting it and fills
   // the device itself, not a new file "/dev/null.tmp" beside it.
@@ -279,11 +283,9 @@ void ModalTest::typedNamesThatExistAreTakenAsTyped() {
   answer(QStringLiteral("/dev/null"));
   QTest::mouseClick(dlg.Control(IDC_CREATE), Qt::LeftButton);
   QVERIFY(askedToOverwrite);
-  QCOMPARE(line(before), QStringLiteral("/dev/null"));
-  QTRY_VERIFY_WITH_TIMEOUT(
-      dlg.Control(IDC_WRITE)->isEnabled() &&
-          line(dlg.Log().Count() - 1) == QStringLiteral("/dev/null Closed."),
-      20000);
+  QVERIFY(logged(QStringLiteral("/dev/null"), before));
+  QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("/dev/null Closed."), before),
+                           20000);
   const bool stray = QFile::exists(QStringLiteral("/dev/null.tmp"));
   if (stray) QFile::remove(QStringLiteral("/dev/null.tmp"));
   QVERIFY(!stray);
