@@ -76,6 +76,9 @@ CLogView::CLogView(QWidget* parent) : QAbstractItemView(parent) {
   // overflow it.
   setVerticalScrollMode(ScrollPerItem);
   setVerticalScrollBar(new CLogScrollBar(this));
+  // Opaque, so that a repaint of the bar is not also one of the window and
+  // the "Misc" group box that lie below the list's lower edge.
+  verticalScrollBar()->setAutoFillBackground(true);
   // A line's end ("Closed.", "deleted.") is what tells lines apart.
   setTextElideMode(Qt::ElideMiddle);
   MeasureRows();
