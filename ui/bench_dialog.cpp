@@ -156,9 +156,10 @@ void CBenchDlg::BuildControls() {
         auto* list = new CLogView(this);
         list->setModel(&m_logModel);
         list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setSelectionMode(QAbstractItemView::ExtendedSelection);
         // Measuring every line for a horizontal bar would cost what the
-        // view saves; long lines are elided instead.
+        // view saves; long lines are elided in the middle instead, the
+        // whole line in a tooltip.
         list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         widget = list;
         break;
