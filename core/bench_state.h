@@ -75,8 +75,7 @@ struct BenchState {
   // good fill), in order; ended runs are joined. Works for at most
   // `budget`, so that a flood never holds the window; true when events are
   // left, for a later call (no wake-up comes for them meanwhile).
-  bool HandleEvents(std::chrono::microseconds budget =
-                        std::chrono::microseconds::max());
+  bool HandleEvents(std::chrono::microseconds budget = std::chrono::hours(1));
   // A run of `kind` on the current path and settings.
   RunDescription Describe(RunKind kind) const;
   // Where the runs of this state send their events.
