@@ -52,9 +52,8 @@ class PhasePresenter : public RunPresenter {
       m_latest = *progress;
     } else if (const auto* pass = std::get_if<PassEvent>(&event)) {
       if (pass->Complete()) {
-        m_phase.rates.push_back(
-            Rate(static_cast<double>(pass->bytes) / kBytesPerMB,
-                 pass->seconds));
+        m_phase.rates.push_back(Rate(
+            static_cast<double>(pass->bytes) / kBytesPerMB, pass->seconds));
       } else {
         ++m_phase.incomplete;
       }
@@ -76,8 +75,8 @@ class PhasePresenter : public RunPresenter {
     const double passBytes =
         static_cast<double>(m_options.fileSizeMB.value()) * kBytesPerMB;
     const double total = passBytes * m_nPasses;
-    const double done = (m_latest->pass - 1) * passBytes +
-                        static_cast<double>(m_latest->bytes);
+    const double done =
+        (m_latest->pass - 1) * passBytes + static_cast<double>(m_latest->bytes);
     std::string text = Format("  %s pass %d of %d: %.0f%%", m_phase.run.c_str(),
                               m_latest->pass, m_nPasses, 100 * done / total);
     if (!m_phase.rates.empty()) {
@@ -182,9 +181,10 @@ int RunMeasure(const CliOptions& options, StopSignals& signals) {
         !facts->inMemory) {
       const std::optional<double> cached = CachedShareAfterDrop(file.Path());
       if (cached && *cached > kIgnoredDropShare) {
-        warn(Format("%s keeps the file in memory after a cache drop (%.0f%% "
-                    "still cached): the read rates are the page cache's",
-                    facts->fileSystem.c_str(), *cached * 100));
+        warn(
+            Format("%s keeps the file in memory after a cache drop (%.0f%% "
+                   "still cached): the read rates are the page cache's",
+                   facts->fileSystem.c_str(), *cached * 100));
       }
     }
     RunDescription description;
@@ -193,10 +193,12 @@ int RunMeasure(const CliOptions& options, StopSignals& signals) {
     description.fileSizeMB = sizeMB;
     description.bufferKB = options.bufferKB;
     description.options.direct = options.run.direct;
-    description.options.sync = !options.run.direct && plan.kind != RunKind::kRead;
+    description.options.sync =
+        !options.run.direct && plan.kind != RunKind::kRead;
     description.options.dropCache =
         !options.run.direct && plan.kind == RunKind::kRead;
-    description.options.passLimit = plan.kind == RunKind::kFill ? 0 : plan.passes;
+    description.options.passLimit =
+        plan.kind == RunKind::kFill ? 0 : plan.passes;
     description.options.pattern = DataPattern::kRandom;
     Run run(description);
     if (const int error = run.Open()) {

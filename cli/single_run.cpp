@@ -12,9 +12,9 @@
 #include "cli/output.h"
 #include "cli/run_driver.h"
 #include "cli/targets.h"
-#include "core/log_lines.h"
 #include "core/direct_io.h"
 #include "core/file_handle.h"
+#include "core/log_lines.h"
 #include "core/timing.h"
 
 namespace ferrotick::cli {
@@ -57,9 +57,8 @@ class SinglePresenter : public RunPresenter {
     } else if (const auto* pass = std::get_if<PassEvent>(&event)) {
       m_latest.reset();
       if (m_options.json) {
-        m_out.Line(pass->Complete()
-                       ? PassJson(*pass, m_options.run, m_strPath)
-                       : IncompletePassJson(*pass, m_strPath));
+        m_out.Line(pass->Complete() ? PassJson(*pass, m_options.run, m_strPath)
+                                    : IncompletePassJson(*pass, m_strPath));
       }
     }
     ForEachLogLine(event, [this](std::string_view line) { Line(line); });

@@ -128,8 +128,8 @@ std::size_t BenchState::Shutdown() {
   m_pWriter = nullptr;
   for (const auto& run : runs) run->Abandon();
   if (m_pReader) m_pReader->Abandon();
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(kEndWaitMs);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kEndWaitMs);
   const auto left = [&deadline] {
     return std::max(std::chrono::milliseconds(0),
                     std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <deque>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -81,7 +81,9 @@ struct BenchState {
   // Where the runs of this state send their events.
   std::shared_ptr<EventSink> Sink();
   // Before any run starts: every event is told to `tap` as well.
-  void SetTap(std::shared_ptr<EventSink> tap) { m_pShared->tap = std::move(tap); }
+  void SetTap(std::shared_ptr<EventSink> tap) {
+    m_pShared->tap = std::move(tap);
+  }
   // True while a run of this state is going.
   bool Busy() const;
   // True while events wait for HandleEvents().

@@ -49,8 +49,8 @@ RandomData::RandomData(std::size_t writeBytes, std::uint64_t seed)
       m_slots(writeBytes >= kPoolBytes ? 2 : kPoolBytes / writeBytes),
       m_state(seed),
       m_key(Mix(seed ^ 0x5bd1e9955bd1e995ULL)) {
-  const std::size_t bytes = (m_slots * m_writeBytes + kAlignment - 1) /
-                            kAlignment * kAlignment;
+  const std::size_t bytes =
+      (m_slots * m_writeBytes + kAlignment - 1) / kAlignment * kAlignment;
   m_pool = static_cast<char*>(std::aligned_alloc(kAlignment, bytes));
 }
 

@@ -5,9 +5,9 @@
 // Take() calls it, and the presenting thread takes everything queued.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <mutex>
-#include <deque>
 
 #include "core/run_events.h"
 
@@ -33,10 +33,10 @@ class EventHandover : public EventSink {
 
  private:
   mutable std::mutex m_mutex;
-  std::deque<RunEvent> m_events;   // guarded by m_mutex
-  std::function<void()> m_wake;    // guarded by m_mutex
-  bool m_bWoken = false;           // guarded by m_mutex
-  bool m_bClosed = false;          // guarded by m_mutex
+  std::deque<RunEvent> m_events;  // guarded by m_mutex
+  std::function<void()> m_wake;   // guarded by m_mutex
+  bool m_bWoken = false;          // guarded by m_mutex
+  bool m_bClosed = false;         // guarded by m_mutex
 };
 
 }  // namespace ferrotick

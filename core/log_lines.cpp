@@ -34,8 +34,8 @@ class LineText {
   // A rate, as "%.3f" prints it.
   LineText& Rate3(double value) {
     char digits[64];
-    const auto [end, error] = std::to_chars(
-        digits, digits + sizeof digits, value, std::chars_format::fixed, 3);
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits,
+                                            value, std::chars_format::fixed, 3);
     if (error == std::errc()) {
       Put(digits, static_cast<std::size_t>(end - digits));
     } else {
@@ -212,9 +212,10 @@ std::optional<std::string> InMemoryWarning(const std::string& path) {
   }
   const std::optional<DiskFacts> facts = ReadDiskFacts(path);
   if (!facts || !facts->inMemory) return std::nullopt;
-  return Format("WARNING: this file is on %s, in memory: the rates are the "
-                "memory's, not a disk's.",
-                facts->fileSystem.c_str());
+  return Format(
+      "WARNING: this file is on %s, in memory: the rates are the "
+      "memory's, not a disk's.",
+      facts->fileSystem.c_str());
 }
 
 std::string UsingLine(const std::string& path) {

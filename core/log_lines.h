@@ -20,7 +20,8 @@ std::string ReadPassLine(int m, double seconds);
 
 // Lines of the window's commands that the command line shows too.
 inline constexpr char kOpenFailed[] = "Open Failed";
-inline constexpr char kWriteWarning[] = "WARNING: Write will destroy this file!";
+inline constexpr char kWriteWarning[] =
+    "WARNING: Write will destroy this file!";
 inline constexpr char kWriteStarted[] = "WriteThread Started.";
 inline constexpr char kWriteStopping[] = "Stopping WriteThread.";
 inline constexpr char kReaderOpened[] = "Reader Opened File";

@@ -59,9 +59,7 @@ class MessageLog {
   void Clear();
   std::size_t Count() const { return m_lines.Count(); }
   // The view stays valid until the next change of the stored lines.
-  std::string_view Line(std::size_t index) const {
-    return m_lines.Line(index);
-  }
+  std::string_view Line(std::size_t index) const { return m_lines.Line(index); }
 
   void SetObserver(LogObserver* observer) { m_pObserver = observer; }
   // Bytes held for the stored lines, text included.

@@ -47,8 +47,8 @@ void OnCreate(BenchState& state) {
   }
   state.m_runs.push_back(std::move(run));
   // After the start: the fill's own lines come after the command's.
-  state.m_log.Append(InitializingLine(state.m_nFileSizeMB.load(),
-                                      state.m_nBufferKB.load()));
+  state.m_log.Append(
+      InitializingLine(state.m_nFileSizeMB.load(), state.m_nBufferKB.load()));
   if (auto warning = InMemoryWarning(*path)) state.m_log.Append(*warning);
 }
 
@@ -99,8 +99,8 @@ void OnRead(BenchState& state) {
     return;
   }
   try {
-    state.m_pReader = std::make_unique<CReader>(
-        state.Describe(RunKind::kRead), state.m_log, state.Sink());
+    state.m_pReader = std::make_unique<CReader>(state.Describe(RunKind::kRead),
+                                                state.m_log, state.Sink());
   } catch (const std::bad_alloc&) {
     state.m_log.Append("Reader Creation failed");
     return;

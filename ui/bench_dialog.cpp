@@ -1,14 +1,13 @@
 #include "ui/bench_dialog.h"
 
-#include <chrono>
-#include <cstdio>
-
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <chrono>
+#include <cstdio>
 
 #include "core/file_commands.h"
 #include "core/log_commands.h"

@@ -7,8 +7,8 @@
 
 #include <chrono>
 #include <cstring>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/cli/cli_support.h"
@@ -130,8 +130,8 @@ TEST(CliMeasure, AStopAtAnyMomentIsAStopAndLeavesNoFile) {
 // A read pass cut short by a stop is counted, never measured.
 TEST(CliMeasure, APassCutShortIsNoMeasuredPass) {
   TempDir dir;
-  Child cli = StartCli({"measure", dir.path(), "--size", "640", "--passes",
-                        "1", "--verbose"});
+  Child cli = StartCli(
+      {"measure", dir.path(), "--size", "640", "--passes", "1", "--verbose"});
   // The read pass's 128-MB point: the stop lands before its end, at 640 MB,
   // and the pass ends at the next point it reaches instead.
   ASSERT_TRUE(cli.WaitForLine("  Reading: "));

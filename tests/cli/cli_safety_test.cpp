@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/child_process.h"
 #include "tests/cli/cli_support.h"
+#include "tests/support/child_process.h"
 #include "tests/support/fake_view.h"
 #include "tests/support/loop_device.h"
 
@@ -196,11 +196,14 @@ TEST(CliSafety, WhatHoldsNoDataIsRefusedWithItsReason) {
   };
   const std::vector<Case> cases = {
       {{"read", "/dev/zero"}, "/dev/zero", "is a character device"},
-      {{"write", "/dev/full", "--size", "1"}, "/dev/full",
+      {{"write", "/dev/full", "--size", "1"},
+       "/dev/full",
        "is a character device"},
       {{"write", fifo, "--size", "1"}, fifo, "is a FIFO"},
       {{"read", fifo}, fifo, "is a FIFO"},
-      {{"create", "/dev/null", "--force"}, "/dev/null", "is a character device"},
+      {{"create", "/dev/null", "--force"},
+       "/dev/null",
+       "is a character device"},
       {{"read", loop}, loop, "is a symbolic link loop"},
   };
   for (const Case& c : cases) {
@@ -208,10 +211,10 @@ TEST(CliSafety, WhatHoldsNoDataIsRefusedWithItsReason) {
     const ChildResult result = RunCli(c.args);
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err.rfind(Err(c.path, c.says).substr(
-                                   0, Err(c.path, c.says).size() - 1),
-                               0),
-              0u)
+    EXPECT_EQ(
+        result.err.rfind(
+            Err(c.path, c.says).substr(0, Err(c.path, c.says).size() - 1), 0),
+        0u)
         << result.err;
   }
 }

@@ -23,11 +23,11 @@ namespace {
 using testing::Bench;
 using testing::Exists;
 using testing::FileLength;
+using testing::KernelSeam;
 using testing::MakeFile;
 using testing::MatchesFormat;
 using testing::OpenDescriptors;
 using testing::TempDir;
-using testing::KernelSeam;
 
 constexpr std::uint64_t kMB = 1048576;
 
@@ -205,7 +205,8 @@ TEST(Create, OpenFailsOnAFolderOrAMissingFolder) {
     const std::size_t from = bench.log.Count();
     OnCreate(bench.state);
     // The failure line, then why.
-    EXPECT_EQ(bench.Lines(from), (std::vector<std::string>{"Open Failed", why}));
+    EXPECT_EQ(bench.Lines(from),
+              (std::vector<std::string>{"Open Failed", why}));
     EXPECT_EQ(bench.state.m_strPath.Get(), path);  // already stored
   }
   EXPECT_EQ(bench.view.title, "");

@@ -1,11 +1,11 @@
 #include "core/file_commands.h"
-#include "core/timing.h"
 
 #include <gtest/gtest.h>
 
 #include <utility>
 
 #include "core/run_commands.h"
+#include "core/timing.h"
 #include "tests/support/fake_view.h"
 
 namespace ferrotick {
@@ -103,10 +103,10 @@ TEST(DeleteFile, BeforeAnyFileAndTwiceInARow) {
   TempDir dir;
   Bench bench;
   OnDeleteFile(bench.state);
-  EXPECT_EQ(bench.Lines(), (std::vector<std::string>{
-                               "Couldn't delete ",
-                               "Make sure nothing is using it.",
-                               "  No such file or directory"}));
+  EXPECT_EQ(bench.Lines(),
+            (std::vector<std::string>{"Couldn't delete ",
+                                      "Make sure nothing is using it.",
+                                      "  No such file or directory"}));
   const std::string path = dir.File("d.tmp");
   MakeFile(path, 10);
   bench.state.m_strPath.Set(path);
@@ -132,8 +132,9 @@ TEST(DeleteFile, RefusedWhileARunHoldsTheFile) {
   OnRead(bench.state);
   OnDeleteFile(bench.state);
   EXPECT_EQ(bench.Lines(bench.log.Count() - 2),
-            (std::vector<std::string>{"Make sure nothing is using it.",
-                                      "  mounted, or in use by a run or another program"}));
+            (std::vector<std::string>{
+                "Make sure nothing is using it.",
+                "  mounted, or in use by a run or another program"}));
   EXPECT_TRUE(Exists(path));
   EXPECT_EQ(bench.state.m_strPath.Get(), path);
   OnRead(bench.state);
@@ -169,10 +170,10 @@ TEST(DeleteFile, NeverRemovesAFolder) {
   ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
   bench.state.m_strPath.Set(folder);
   OnDeleteFile(bench.state);
-  EXPECT_EQ(bench.Lines(), (std::vector<std::string>{
-                               "Couldn't delete " + folder,
-                               "Make sure nothing is using it.",
-                               "  Is a directory"}));
+  EXPECT_EQ(bench.Lines(),
+            (std::vector<std::string>{"Couldn't delete " + folder,
+                                      "Make sure nothing is using it.",
+                                      "  Is a directory"}));
   EXPECT_TRUE(Exists(folder));
 }
 

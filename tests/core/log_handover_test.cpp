@@ -57,10 +57,9 @@ TEST(MessageLog, LinesAreWholeEightBitLinesAndTheObserverHearsOfEach) {
   log.Clear();
   EXPECT_EQ(log.Count(), 0u);
   EXPECT_EQ(observer.events,
-            (std::vector<std::string>{"appending 0-0", "appended",
-                                      "appending 1-1", "appended",
-                                      "appending 2-3", "appended", "clearing",
-                                      "cleared"}));
+            (std::vector<std::string>{
+                "appending 0-0", "appended", "appending 1-1", "appended",
+                "appending 2-3", "appended", "clearing", "cleared"}));
 }
 
 TEST(MessageLog, MemoryPerLineStaysSmall) {

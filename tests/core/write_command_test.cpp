@@ -15,12 +15,12 @@ namespace {
 
 using testing::Bench;
 using testing::FileLength;
+using testing::KernelSeam;
 using testing::MakeFile;
 using testing::MatchesFormat;
 using testing::OpenDescriptors;
 using testing::ReadAll;
 using testing::TempDir;
-using testing::KernelSeam;
 
 constexpr std::uint64_t kMB = 1048576;
 
@@ -165,11 +165,11 @@ TEST(Write, DiskFullFailsAndLeavesTheStopCaption) {
   bench.state.m_strPath.Set("/dev/full");
   OnWrite(bench.state);
   ASSERT_TRUE(bench.WaitIdle());
-  EXPECT_EQ(bench.Lines(), (std::vector<std::string>{
-                               "Opened /dev/full", "", "WriteThread Started.",
-                               "WriteThread Failed.",
-                               "  No space left on device",
-                               "/dev/full Closed."}));
+  EXPECT_EQ(
+      bench.Lines(),
+      (std::vector<std::string>{
+          "Opened /dev/full", "", "WriteThread Started.", "WriteThread Failed.",
+          "  No space left on device", "/dev/full Closed."}));
   EXPECT_EQ(bench.view.writeCaption, "StopWrite");
   EXPECT_TRUE(bench.state.m_bWriting.load());
   EXPECT_EQ(OpenDescriptors(), fdsBefore);
@@ -259,9 +259,8 @@ TEST(Write, ANewWriterWaitsForTheStoppedOneToClose) {
   EXPECT_EQ(bench.view.writeCaption, "StopWrite");
   seam.Release();
   ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
-  ASSERT_TRUE(bench.DrainUntil([&] {
-    return CountMatching(bench.Lines(), "Wrote 8MB: %.3fMBs") >= 3;
-  }));
+  ASSERT_TRUE(bench.DrainUntil(
+      [&] { return CountMatching(bench.Lines(), "Wrote 8MB: %.3fMBs") >= 3; }));
   OnWrite(bench.state);
   ASSERT_TRUE(bench.WaitIdle());
   EXPECT_FALSE(seam.WritersOverlapped());

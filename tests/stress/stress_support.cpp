@@ -125,8 +125,7 @@ void Transcript::MarkDrained() {
   entries.push_back(Entry{Source::kDrained, {}});
 }
 
-namespace {
-}  // namespace
+namespace {}  // namespace
 
 void RunRecorder::Note(const char* run) {
   if (std::string_view(run) == "read") return;
@@ -160,9 +159,9 @@ void RunRecorder::OnEvent(const RunEvent& event) {
   } else if (const auto* pass = std::get_if<PassEvent>(&event)) {
     Note(RunName(pass->kind));
     // The passes whose lines the log shows.
-    if (pass->kind == RunKind::kFill ? !pass->Complete()
-                                     : pass->end == PassEnd::kFailed &&
-                                           pass->kind == RunKind::kWrite) {
+    if (pass->kind == RunKind::kFill
+            ? !pass->Complete()
+            : pass->end == PassEnd::kFailed && pass->kind == RunKind::kWrite) {
       return;
     }
     std::lock_guard<std::mutex> lock(m_mutex);

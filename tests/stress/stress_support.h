@@ -7,11 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <map>
 #include <thread>
 #include <utility>
 #include <vector>

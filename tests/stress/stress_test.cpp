@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "core/file_commands.h"
+#include "core/log_commands.h"
 #include "core/run_commands.h"
 #include "core/timing.h"
-#include "core/log_commands.h"
-#include "tests/support/fake_view.h"
 #include "tests/stress/stress_support.h"
+#include "tests/support/fake_view.h"
 
 namespace ferrotick {
 namespace {
@@ -285,9 +285,8 @@ class StressDriver {
     if (m_reader) PressRead();
     if (m_writing) PressWrite();
     PressCancel();
-    const bool idle =
-        DrainUntil([&] { return m_bench.state.m_runs.empty(); },
-                   std::chrono::seconds(60));
+    const bool idle = DrainUntil([&] { return m_bench.state.m_runs.empty(); },
+                                 std::chrono::seconds(60));
     if (!idle) {
       Error("the runs did not end within 60 s of being stopped");
       m_stuck = true;

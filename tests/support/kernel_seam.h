@@ -129,8 +129,8 @@ class KernelSeam : public KernelCalls {
   void NoteWriter() {
     std::lock_guard<std::mutex> lock(m_mutex);
     const long sequence = m_sequence++;
-    auto [span, added] = m_spans.try_emplace(std::this_thread::get_id(),
-                                             sequence, sequence);
+    auto [span, added] =
+        m_spans.try_emplace(std::this_thread::get_id(), sequence, sequence);
     span->second.second = sequence;
   }
   void After(bool write, long moved) {

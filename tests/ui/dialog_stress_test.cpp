@@ -135,7 +135,8 @@ std::vector<Block> BlocksOf(int id) {
       return {{},
               {"Open Failed", "  %r"},
               {"%s", "Initializing %dMB w/%dKB bufs"},
-              {"%s", "Initializing %dMB w/%dKB bufs", "WARNING: this file is on %r"},
+              {"%s", "Initializing %dMB w/%dKB bufs",
+               "WARNING: this file is on %r"},
               {"%s", "InitThread did not start."}};
     case IDC_WRITE:  // nothing while the button is still disabled
       return {{},
