@@ -52,15 +52,14 @@ class PhasePresenter : public RunPresenter {
       m_latest = *progress;
     } else if (const auto* pass = std::get_if<PassEvent>(&event)) {
       if (pass->Complete()) {
-        m_phase.rates.push_back(
-            Rate(static_cast<double>(pass->bytes) / kBytesPerMB,
-                 pass->seconds));
+        m_phase.rates.push_back(Rate(
+            static_cast<double>(pass->bytes) / kBytesPerMB, pass->seconds));
       } else {
         ++m_phase.incomplete;
       }
     }
     if (m_options.verbose && !m_options.json) {
-      ForEachLogLine(event, [this](std::string line) {
+      ForEachLogLine(event, [this](std::string_view line) {
         m_progress.Clear();
         m_out.Line(line);
       });
@@ -70,20 +69,22 @@ class PhasePresenter : public RunPresenter {
   void OnIdle() override {
     m_out.Flush();
     if (!m_latest || !m_progress.Due()) return;
-    // Of the whole phase: the passes done and the one under way.
-    const double total = static_cast<double>(m_options.fileSizeMB.value()) *
-                         kBytesPerMB * m_nPasses;
+    // Of the whole phase: the passes done and the one under way. A rate
+    // within a pass is the page cache's until its sync, so only whole
+    // passes give the rate and the time left.
+    const double passBytes =
+        static_cast<double>(m_options.fileSizeMB.value()) * kBytesPerMB;
+    const double total = passBytes * m_nPasses;
     const double done =
-        static_cast<double>(m_latest->pass - 1) * m_options.fileSizeMB.value() *
-            kBytesPerMB +
-        static_cast<double>(m_latest->bytes);
-    const double rate =
-        Rate(static_cast<double>(m_latest->bytes) / kBytesPerMB,
-             m_latest->seconds);
-    const double left = rate > 0 ? (total - done) / kBytesPerMB / rate : 0;
-    m_progress.Show(Format("  %s pass %d of %d: %.0f%%, %.1f MiB/s, %.0f s left",
-                           m_phase.run.c_str(), m_latest->pass, m_nPasses,
-                           100 * done / total, rate, left));
+        (m_latest->pass - 1) * passBytes + static_cast<double>(m_latest->bytes);
+    std::string text = Format("  %s pass %d of %d: %.0f%%", m_phase.run.c_str(),
+                              m_latest->pass, m_nPasses, 100 * done / total);
+    if (!m_phase.rates.empty()) {
+      const double rate = m_phase.rates.back();
+      text += Format(", last pass %.1f MiB/s, %.0f s left", rate,
+                     (total - done) / kBytesPerMB / rate);
+    }
+    m_progress.Show(text);
   }
 
   bool Broken() const override { return m_out.Broken(); }
@@ -180,9 +181,10 @@ int RunMeasure(const CliOptions& options, StopSignals& signals) {
         !facts->inMemory) {
       const std::optional<double> cached = CachedShareAfterDrop(file.Path());
       if (cached && *cached > kIgnoredDropShare) {
-        warn(Format("%s keeps the file in memory after a cache drop (%.0f%% "
-                    "still cached): the read rates are the page cache's",
-                    facts->fileSystem.c_str(), *cached * 100));
+        warn(
+            Format("%s keeps the file in memory after a cache drop (%.0f%% "
+                   "still cached): the read rates are the page cache's",
+                   facts->fileSystem.c_str(), *cached * 100));
       }
     }
     RunDescription description;
@@ -191,10 +193,12 @@ int RunMeasure(const CliOptions& options, StopSignals& signals) {
     description.fileSizeMB = sizeMB;
     description.bufferKB = options.bufferKB;
     description.options.direct = options.run.direct;
-    description.options.sync = !options.run.direct && plan.kind != RunKind::kRead;
+    description.options.sync =
+        !options.run.direct && plan.kind != RunKind::kRead;
     description.options.dropCache =
         !options.run.direct && plan.kind == RunKind::kRead;
-    description.options.passLimit = plan.kind == RunKind::kFill ? 0 : plan.passes;
+    description.options.passLimit =
+        plan.kind == RunKind::kFill ? 0 : plan.passes;
     description.options.pattern = DataPattern::kRandom;
     Run run(description);
     if (const int error = run.Open()) {

@@ -65,11 +65,11 @@ std::string WhatWasMeasured(const MeasureReport& report) {
 std::vector<std::string> MeasureNotes(const MeasureReport& report) {
   std::vector<std::string> notes;
   if (report.facts.cacheBeneath && !report.facts.inMemory) {
-    notes.push_back(
-        "Reads may come from a cache beneath the file system (" +
-        (report.facts.beneath.empty() ? std::string("what lies under it")
-                                      : report.facts.beneath) +
-        "): the read rates may be that cache's, not the disk's.");
+    notes.push_back("Reads may come from a cache beneath the file system (" +
+                    (report.facts.beneath.empty()
+                         ? std::string("what lies under it")
+                         : report.facts.beneath) +
+                    "): the read rates may be that cache's, not the disk's.");
   }
   const MeasuredPhase* read = Phase(report, "read");
   if (read && read->rates.size() >= 2) {

@@ -12,9 +12,9 @@
 #include "cli/output.h"
 #include "cli/run_driver.h"
 #include "cli/targets.h"
-#include "core/log_lines.h"
 #include "core/direct_io.h"
 #include "core/file_handle.h"
+#include "core/log_lines.h"
 #include "core/timing.h"
 
 namespace ferrotick::cli {
@@ -45,7 +45,7 @@ class SinglePresenter : public RunPresenter {
         m_out(out),
         m_progress(options.progress && !options.json) {}
 
-  void Line(const std::string& line) {
+  void Line(std::string_view line) {
     if (m_options.json) return;
     m_progress.Clear();
     m_out.Line(line);
@@ -57,12 +57,11 @@ class SinglePresenter : public RunPresenter {
     } else if (const auto* pass = std::get_if<PassEvent>(&event)) {
       m_latest.reset();
       if (m_options.json) {
-        m_out.Line(pass->Complete()
-                       ? PassJson(*pass, m_options.run, m_strPath)
-                       : IncompletePassJson(*pass, m_strPath));
+        m_out.Line(pass->Complete() ? PassJson(*pass, m_options.run, m_strPath)
+                                    : IncompletePassJson(*pass, m_strPath));
       }
     }
-    ForEachLogLine(event, [this](std::string line) { Line(line); });
+    ForEachLogLine(event, [this](std::string_view line) { Line(line); });
     // The window's user presses Read again to end a reader.
     if (std::holds_alternative<EndEvent>(event) &&
         m_options.command == Command::kRead && !m_bStopShown) {

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/log_lines.h"
+
 namespace ferrotick::cli {
 
 std::string FullPath(const std::string& path) {
@@ -25,7 +27,7 @@ std::string Reason(int error) {
     return "in use by another process";
   }
   if (error == EBUSY) return "mounted or in use by another process";
-  return std::strerror(error);
+  return ReasonText(error);
 }
 
 std::optional<std::string> NotAFileToMeasure(const std::string& path) {

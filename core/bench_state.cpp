@@ -74,34 +74,43 @@ RunDescription BenchState::Describe(RunKind kind) const {
   return description;
 }
 
-void BenchState::HandleEvents() {
-  std::vector<std::string> lines;
-  const auto line = [&lines](std::string text) {
-    lines.push_back(std::move(text));
-  };
-  for (const RunEvent& event : m_pShared->events.Take()) {
-    const auto* end = std::get_if<EndEvent>(&event);
-    if (end && end->kind == RunKind::kFill &&
-        end->outcome == Outcome::kCompleted) {
-      // In order with the lines: after the rate, before the closing line.
-      m_log.Append(lines);
-      lines.clear();
-      m_view.EnableTests(true);
+bool BenchState::HandleEvents(std::chrono::microseconds budget) {
+  const auto start = std::chrono::steady_clock::now();
+  if (m_taken.empty()) m_taken = m_pShared->events.Take();
+  // Lines go into the log a slice at a time, one notice each.
+  constexpr std::size_t kSlice = 512;
+  while (!m_taken.empty()) {
+    for (std::size_t i = 0; i < kSlice && !m_taken.empty(); ++i) {
+      Apply(m_taken.front());
+      m_taken.pop_front();
     }
-    ForEachLogLine(event, line);
-    if (end) {
-      // Its last act was to hand this over: the join is at once.
-      const auto ended =
-          std::find_if(m_runs.begin(), m_runs.end(),
-                       [end](const auto& run) { return run->Id() == end->run; });
-      if (ended != m_runs.end()) {
-        if (m_pWriter == ended->get()) m_pWriter = nullptr;
-        (*ended)->WaitEnded(std::chrono::milliseconds(kEndWaitMs));
-        m_runs.erase(ended);
-      }
-    }
+    m_log.Append(m_batch);
+    m_batch.Clear();
+    if (std::chrono::steady_clock::now() - start >= budget) break;
   }
-  m_log.Append(lines);
+  return EventsWaiting();
+}
+
+void BenchState::Apply(const RunEvent& event) {
+  const auto* end = std::get_if<EndEvent>(&event);
+  if (end && end->kind == RunKind::kFill &&
+      end->outcome == Outcome::kCompleted) {
+    // In order with the lines: after the rate, before the closing line.
+    m_log.Append(m_batch);
+    m_batch.Clear();
+    m_view.EnableTests(true);
+  }
+  ForEachLogLine(event, [this](std::string_view line) { m_batch.Add(line); });
+  if (!end) return;
+  // Its last act was to hand this over: the join is at once.
+  const auto ended =
+      std::find_if(m_runs.begin(), m_runs.end(),
+                   [end](const auto& run) { return run->Id() == end->run; });
+  if (ended != m_runs.end()) {
+    if (m_pWriter == ended->get()) m_pWriter = nullptr;
+    (*ended)->WaitEnded(std::chrono::milliseconds(kEndWaitMs));
+    m_runs.erase(ended);
+  }
 }
 
 bool BenchState::Busy() const {
@@ -119,8 +128,8 @@ std::size_t BenchState::Shutdown() {
   m_pWriter = nullptr;
   for (const auto& run : runs) run->Abandon();
   if (m_pReader) m_pReader->Abandon();
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(kEndWaitMs);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kEndWaitMs);
   const auto left = [&deadline] {
     return std::max(std::chrono::milliseconds(0),
                     std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -70,18 +72,24 @@ struct BenchState {
   // before any run starts. A window posts a call of HandleEvents().
   void SetWakeup(std::function<void()> wakeup);
   // Window thread: the runs' events into the log (and EnableTests after a
-  // good fill), in order; ended runs are joined.
-  void HandleEvents();
+  // good fill), in order; ended runs are joined. Works for at most
+  // `budget`, so that a flood never holds the window; true when events are
+  // left, for a later call (no wake-up comes for them meanwhile).
+  bool HandleEvents(std::chrono::microseconds budget = std::chrono::hours(1));
   // A run of `kind` on the current path and settings.
   RunDescription Describe(RunKind kind) const;
   // Where the runs of this state send their events.
   std::shared_ptr<EventSink> Sink();
   // Before any run starts: every event is told to `tap` as well.
-  void SetTap(std::shared_ptr<EventSink> tap) { m_pShared->tap = std::move(tap); }
+  void SetTap(std::shared_ptr<EventSink> tap) {
+    m_pShared->tap = std::move(tap);
+  }
   // True while a run of this state is going.
   bool Busy() const;
   // True while events wait for HandleEvents().
-  bool EventsWaiting() const { return !m_pShared->events.Empty(); }
+  bool EventsWaiting() const {
+    return !m_taken.empty() || !m_pShared->events.Empty();
+  }
 
   // Ends every run: they are told to end silently, waited for at most
   // kEndWaitMs together, and what is still in the kernel by then is left
@@ -92,7 +100,12 @@ struct BenchState {
 
  private:
   class WindowSink;
+  void Apply(const RunEvent& event);
+
   std::shared_ptr<WindowSink> m_pSink;
+  // Taken from the hand-over, not yet applied; let go of as they are.
+  std::deque<RunEvent> m_taken;
+  LineBatch m_batch;
 };
 
 }  // namespace ferrotick

@@ -30,7 +30,7 @@ std::optional<DirectRefusal> DirectIORefusal(const std::string& path,
   if (fd < 0) {
     if (errno != EINVAL) return std::nullopt;
     return DirectRefusal{"this filesystem refuses direct I/O (--direct)",
-                   std::strerror(EINVAL)};
+                         std::strerror(EINVAL)};
   }
   std::optional<DirectRefusal> refusal;
 #ifdef STATX_DIOALIGN
@@ -40,7 +40,7 @@ std::optional<DirectRefusal> DirectIORefusal(const std::string& path,
     const std::uint32_t align = info.stx_dio_offset_align;
     if (align == 0) {
       refusal = DirectRefusal{"this filesystem refuses direct I/O (--direct)",
-                        "not supported for this file"};
+                              "not supported for this file"};
     } else if (transferBytes % align != 0) {
       refusal = DirectRefusal{
           "direct I/O here needs transfers of a multiple of " +

@@ -24,8 +24,8 @@ void EventHandover::OnEvent(const RunEvent& event) {
   }
 }
 
-std::vector<RunEvent> EventHandover::Take() {
-  std::vector<RunEvent> events;
+std::deque<RunEvent> EventHandover::Take() {
+  std::deque<RunEvent> events;
   std::lock_guard<std::mutex> lock(m_mutex);
   events.swap(m_events);
   m_bWoken = false;

@@ -5,9 +5,9 @@
 // Take() calls it, and the presenting thread takes everything queued.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <mutex>
-#include <vector>
 
 #include "core/run_events.h"
 
@@ -23,18 +23,20 @@ class EventHandover : public EventSink {
   // Before any run hands events over, or to change who is woken.
   void SetWake(std::function<void()> wake);
   void OnEvent(const RunEvent& event) override;
-  // The presenting thread: every event handed over so far, in order.
-  std::vector<RunEvent> Take();
+  // The presenting thread: every event handed over so far, in order. A
+  // deque: a flood never makes a run copy what it queued, under the lock,
+  // to grow the queue.
+  std::deque<RunEvent> Take();
   bool Empty() const;
   // Any thread: from now on events are dropped and nobody is woken.
   void Close();
 
  private:
   mutable std::mutex m_mutex;
-  std::vector<RunEvent> m_events;  // guarded by m_mutex
-  std::function<void()> m_wake;    // guarded by m_mutex
-  bool m_bWoken = false;           // guarded by m_mutex
-  bool m_bClosed = false;          // guarded by m_mutex
+  std::deque<RunEvent> m_events;  // guarded by m_mutex
+  std::function<void()> m_wake;   // guarded by m_mutex
+  bool m_bWoken = false;          // guarded by m_mutex
+  bool m_bClosed = false;         // guarded by m_mutex
 };
 
 }  // namespace ferrotick

@@ -1,5 +1,7 @@
 #include "core/file_commands.h"
 
+#include <cerrno>
+
 #include "core/file_handle.h"
 #include "core/log_lines.h"
 #include "core/timing.h"
@@ -30,16 +32,19 @@ void OnUseExisting(BenchState& state) {
   state.m_strPath.Set(*path);
   std::uint64_t length = 0;
   FileHandle file;
-  bool opened = file.Open(*path, OpenMode::kSharedRead);
-  if (opened) {
+  int error = 0;
+  if (!file.Open(*path, OpenMode::kSharedRead)) {
+    error = file.LastError();
+  } else {
     try {
       length = file.Length();
-    } catch (const FileError&) {
-      opened = false;
+    } catch (const FileError& failure) {
+      error = failure.Errno();
     }
   }
-  if (!opened) {
+  if (error != 0) {
     state.m_log.Append(CouldNotOpenLine(*path));
+    state.m_log.Append(ReasonLine(error));
     return;
   }
   state.m_log.Append(UsingLine(*path));
@@ -48,6 +53,7 @@ void OnUseExisting(BenchState& state) {
   state.m_nFileSizeMB.store(LengthInMB(length));
   state.m_view.ShowSettings();
   state.m_log.Append(kWriteWarning);
+  if (auto warning = InMemoryWarning(*path)) state.m_log.Append(*warning);
   state.m_view.EnableTests(true);
 }
 
@@ -56,8 +62,10 @@ void OnDeleteFile(BenchState& state) {
   // Refused while any handle of ours, or of another process, holds the
   // file: a run would go on measuring a file that no longer exists.
   if (!RemoveUnlessInUse(path)) {
+    const int error = errno;
     state.m_log.Append(Format("Couldn't delete %s", path.c_str()));
     state.m_log.Append("Make sure nothing is using it.");
+    state.m_log.Append(ReasonLine(error));
     return;
   }
   state.m_log.Append(Format("%s deleted.", path.c_str()));

@@ -229,6 +229,14 @@ void FileHandle::Sync() {
   if (Calls().DataSync(m_fd) != 0) throw FileError("fdatasync", errno);
 }
 
+void FileHandle::TruncateTo(std::uint64_t bytes) {
+  struct stat info {};
+  if (::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    [[maybe_unused]] const int ignored =
+        ::ftruncate(m_fd, static_cast<off_t>(bytes));
+  }
+}
+
 void FileHandle::DropCache() {
   // Dirty pages are not dropped: write them back first. A device or file
   // system without a sync (EINVAL) has nothing to write back.

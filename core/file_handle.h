@@ -79,7 +79,9 @@ class FileHandle {
   std::uint64_t Length() const;  // a block device's size; throws FileError
   std::size_t Read(void* buffer, std::size_t n);  // 0 at the end; throws
   void Write(const void* buffer, std::size_t n);  // whole buffer or throws
-  void Sync();       // fdatasync; throws FileError
+  void Sync();                                    // fdatasync; throws FileError
+  // Cuts a plain file back to `bytes`; anything else is left as it is.
+  void TruncateTo(std::uint64_t bytes);
   void DropCache();  // writes back, then drops the file's cached pages
   void Close();
   int LastError() const { return m_lastError; }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/file_handle.h"
+#include "core/log_lines.h"
 #include "core/timing.h"
 #include "core/version.h"
 
@@ -37,6 +38,9 @@ ExportResult ExportLog(const MessageLog& log, const std::string& path) {
   }
   result.opened = true;
   std::string chunk;
+  // Chunks end at line ends: a write that fails leaves the file cut back
+  // to the whole lines before it.
+  std::uint64_t whole = 0;
   try {
     // The first line is not exported; the count is read before each line.
     for (std::size_t i = 1; i < log.Count(); ++i) {
@@ -44,12 +48,14 @@ ExportResult ExportLog(const MessageLog& log, const std::string& path) {
       chunk += "\r\n";
       if (chunk.size() >= kExportChunk) {
         file.Write(chunk.data(), chunk.size());
+        whole += chunk.size();
         chunk.clear();
       }
     }
     file.Write(chunk.data(), chunk.size());
   } catch (const FileError& error) {
     result.error = error.Errno();
+    file.TruncateTo(whole);
     file.Close();
     return result;
   }
@@ -120,6 +126,7 @@ std::optional<std::string> OnSaveLog(BenchState& state) {
   const ExportResult result = ExportLog(state.m_log, *path);
   if (!result.opened) {
     state.m_log.Append("Open Failed");
+    state.m_log.Append(ReasonLine(result.error));
     return std::nullopt;
   }
   if (!result.ok) {

@@ -1,25 +1,118 @@
 #include "core/log_lines.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <system_error>
+
+#include "core/disk_facts.h"
 #include "core/timing.h"
 
 namespace ferrotick {
 
 namespace {
 
+// A line built in place: the pass lines come thousands a second from a
+// flood, and a number written by to_chars is what printf writes ("%d",
+// "%.3f") without its locale and its parsing. The lines made here are
+// short: a rate, two counts and their words.
+class LineText {
+ public:
+  LineText& operator<<(std::string_view text) {
+    Put(text.data(), text.size());
+    return *this;
+  }
+  LineText& operator<<(int value) {
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    Put(digits, static_cast<std::size_t>(end - digits));
+    return *this;
+  }
+  // A rate, as "%.3f" prints it.
+  LineText& Rate3(double value) {
+    char digits[64];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits,
+                                            value, std::chars_format::fixed, 3);
+    if (error == std::errc()) {
+      Put(digits, static_cast<std::size_t>(end - digits));
+    } else {
+      *this << std::string_view(Format("%.3f", value));
+    }
+    return *this;
+  }
+  std::string_view View() const { return {m_text, m_size}; }
+  std::string Take() const { return std::string(View()); }
+
+ private:
+  void Put(const char* text, std::size_t n) {
+    n = std::min(n, sizeof m_text - m_size);
+    std::memcpy(m_text + m_size, text, n);
+    m_size += n;
+  }
+
+  char m_text[160];
+  std::size_t m_size = 0;
+};
+
+LineText InitProgress(int i, double seconds, int fileSizeMB) {
+  LineText text;
+  text << "  Init... ";
+  text.Rate3(Rate(i, seconds)) << " MBs [" << i << "/" << fileSizeMB << "]";
+  return text;
+}
+
+LineText InitDone(int fileSizeMB, double seconds) {
+  LineText text;
+  text << "Init Done: ";
+  text.Rate3(Rate(fileSizeMB, seconds)) << "MBs";
+  return text;
+}
+
+LineText WriteProgress(int i, double seconds, int fileSizeMB) {
+  LineText text;
+  text << "  Write... ";
+  text.Rate3(Rate(i, seconds)) << " MBs [" << i << "/" << fileSizeMB << "]";
+  return text;
+}
+
+LineText WrotePass(int n, double seconds) {
+  LineText text;
+  text << "Wrote " << n << "MB: ";
+  text.Rate3(Rate(n, seconds)) << "MBs";
+  return text;
+}
+
+LineText ReadProgress(int m, double seconds) {
+  LineText text;
+  text << "  Reading: ";
+  text.Rate3(Rate(m, seconds)) << " MBs";
+  return text;
+}
+
+LineText ReadPass(int m, double seconds) {
+  LineText text;
+  text << "Read " << m << "MB: ";
+  text.Rate3(Rate(m, seconds)) << " MBs";
+  return text;
+}
+
 struct LineMaker {
-  const std::function<void(std::string)>& line;
+  const std::function<void(std::string_view)>& line;
 
   void operator()(const ProgressEvent& event) const {
     if (!event.point) return;
     switch (event.kind) {
       case RunKind::kFill:
-        line(InitProgressLine(event.mb, event.seconds, event.fileSizeMB));
+        line(InitProgress(event.mb, event.seconds, event.fileSizeMB).View());
         break;
       case RunKind::kWrite:
-        line(WriteProgressLine(event.mb, event.seconds, event.fileSizeMB));
+        line(WriteProgress(event.mb, event.seconds, event.fileSizeMB).View());
         break;
       case RunKind::kRead:
-        line(ReadProgressLine(event.mb, event.seconds));
+        line(ReadProgress(event.mb, event.seconds).View());
         break;
     }
   }
@@ -28,16 +121,16 @@ struct LineMaker {
     switch (event.kind) {
       case RunKind::kFill:
         // A cancelled or failed fill has no rate to show.
-        if (event.Complete()) line(InitDoneLine(event.mb, event.seconds));
+        if (event.Complete()) line(InitDone(event.mb, event.seconds).View());
         break;
       case RunKind::kWrite:
         // A failed write ends the run at once, with no pass line.
         if (event.end != PassEnd::kFailed) {
-          line(WrotePassLine(event.mb, event.seconds));
+          line(WrotePass(event.mb, event.seconds).View());
         }
         break;
       case RunKind::kRead:
-        line(ReadPassLine(event.mb, event.seconds));
+        line(ReadPass(event.mb, event.seconds).View());
         break;
     }
   }
@@ -52,14 +145,19 @@ struct LineMaker {
           line(closed);
         } else {
           line("InitThread Failed or was Canceled.");
+          if (failed) line(ReasonLine(event.error));
         }
         break;
       case RunKind::kWrite:
         line(failed ? "WriteThread Failed." : "WriteThread Done.");
+        if (failed) line(ReasonLine(event.error));
         line(closed);
         break;
       case RunKind::kRead:
-        if (failed) line("Reader Thread Failed");
+        if (failed) {
+          line("Reader Thread Failed");
+          line(ReasonLine(event.error));
+        }
         break;
     }
   }
@@ -68,31 +166,56 @@ struct LineMaker {
 }  // namespace
 
 std::string InitProgressLine(int i, double seconds, int fileSizeMB) {
-  return Format("  Init... %.3f MBs [%d/%d]", Rate(i, seconds), i, fileSizeMB);
+  return InitProgress(i, seconds, fileSizeMB).Take();
 }
 
 std::string InitDoneLine(int fileSizeMB, double seconds) {
-  return Format("Init Done: %.3fMBs", Rate(fileSizeMB, seconds));
+  return InitDone(fileSizeMB, seconds).Take();
 }
 
 std::string WriteProgressLine(int i, double seconds, int fileSizeMB) {
-  return Format("  Write... %.3f MBs [%d/%d]", Rate(i, seconds), i, fileSizeMB);
+  return WriteProgress(i, seconds, fileSizeMB).Take();
 }
 
 std::string WrotePassLine(int n, double seconds) {
-  return Format("Wrote %dMB: %.3fMBs", n, Rate(n, seconds));
+  return WrotePass(n, seconds).Take();
 }
 
 std::string ReadProgressLine(int m, double seconds) {
-  return Format("  Reading: %.3f MBs", Rate(m, seconds));
+  return ReadProgress(m, seconds).Take();
 }
 
 std::string ReadPassLine(int m, double seconds) {
-  return Format("Read %dMB: %.3f MBs", m, Rate(m, seconds));
+  return ReadPass(m, seconds).Take();
 }
 
 std::string InitializingLine(int fileSizeMB, int bufferKB) {
   return Format("Initializing %dMB w/%dKB bufs", fileSizeMB, bufferKB);
+}
+
+std::string ReasonText(int error) {
+  // A lock held by a run going or by another program.
+  if (error == EWOULDBLOCK || error == EAGAIN) {
+    return "in use by a run or another program";
+  }
+  if (error == EBUSY) return "mounted, or in use by a run or another program";
+  return std::strerror(error);
+}
+
+std::string ReasonLine(int error) { return "  " + ReasonText(error); }
+
+std::optional<std::string> InMemoryWarning(const std::string& path) {
+  // A device node in /dev holds the device's data, not memory's.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return std::nullopt;
+  }
+  const std::optional<DiskFacts> facts = ReadDiskFacts(path);
+  if (!facts || !facts->inMemory) return std::nullopt;
+  return Format(
+      "WARNING: this file is on %s, in memory: the rates are the "
+      "memory's, not a disk's.",
+      facts->fileSystem.c_str());
 }
 
 std::string UsingLine(const std::string& path) {
@@ -108,7 +231,7 @@ std::string OpenedLine(const std::string& path) {
 }
 
 void ForEachLogLine(const RunEvent& event,
-                    const std::function<void(std::string)>& line) {
+                    const std::function<void(std::string_view)>& line) {
   std::visit(LineMaker{line}, event);
 }
 

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/run_events.h"
 
@@ -18,7 +20,8 @@ std::string ReadPassLine(int m, double seconds);
 
 // Lines of the window's commands that the command line shows too.
 inline constexpr char kOpenFailed[] = "Open Failed";
-inline constexpr char kWriteWarning[] = "WARNING: Write will destroy this file!";
+inline constexpr char kWriteWarning[] =
+    "WARNING: Write will destroy this file!";
 inline constexpr char kWriteStarted[] = "WriteThread Started.";
 inline constexpr char kWriteStopping[] = "Stopping WriteThread.";
 inline constexpr char kReaderOpened[] = "Reader Opened File";
@@ -26,14 +29,22 @@ inline constexpr char kReaderStarted[] = "Reader Thread Started";
 inline constexpr char kReaderStarting[] = "Starting Reader";
 inline constexpr char kReaderStopping[] = "ReadThread Stopping";
 std::string InitializingLine(int fileSizeMB, int bufferKB);
+// Why something failed, from its errno, in plain words ("Permission
+// denied", "in use by another process").
+std::string ReasonText(int error);
+// The line after a failure line that says why: "  Permission denied".
+std::string ReasonLine(int error);
+// The warning after a command's lines when `path` is a file held in memory
+// (tmpfs, ramfs...), or nothing: its rates would be the memory's.
+std::optional<std::string> InMemoryWarning(const std::string& path);
 std::string UsingLine(const std::string& path);
 std::string CouldNotOpenLine(const std::string& path);
 std::string OpenedLine(const std::string& path);
 
 // Each line the log shows for `event`, in order: none for most progress
 // events, a pass line, or a run's closing lines (the path in a closing
-// line is the end event's).
+// line is the end event's). A line's text lasts until the call returns.
 void ForEachLogLine(const RunEvent& event,
-                    const std::function<void(std::string)>& line);
+                    const std::function<void(std::string_view)>& line);
 
 }  // namespace ferrotick

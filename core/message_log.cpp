@@ -44,11 +44,11 @@ void MessageLog::Append(std::string_view line) {
   if (m_pObserver) m_pObserver->OnLogAppended();
 }
 
-void MessageLog::Append(const std::vector<std::string>& lines) {
-  if (lines.empty()) return;
+void MessageLog::Append(const LineBatch& lines) {
+  if (lines.Size() == 0) return;
   const std::size_t first = m_lines.Count();
-  if (m_pObserver) m_pObserver->OnLogAppending(first, first + lines.size() - 1);
-  for (const std::string& line : lines) Store(line);
+  if (m_pObserver) m_pObserver->OnLogAppending(first, first + lines.Size() - 1);
+  for (std::size_t i = 0; i < lines.Size(); ++i) Store(lines.Line(i));
   if (m_pObserver) m_pObserver->OnLogAppended();
 }
 

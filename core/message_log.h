@@ -22,6 +22,29 @@ class LogObserver {
   virtual void OnLogCleared() = 0;
 };
 
+// Lines gathered to go into the log in one go; reused, so a flood costs no
+// allocation per line.
+class LineBatch {
+ public:
+  void Add(std::string_view line) {
+    m_text.append(line);
+    m_ends.push_back(m_text.size());
+  }
+  std::size_t Size() const { return m_ends.size(); }
+  std::string_view Line(std::size_t i) const {
+    const std::size_t begin = i == 0 ? 0 : m_ends[i - 1];
+    return std::string_view(m_text).substr(begin, m_ends[i] - begin);
+  }
+  void Clear() {
+    m_text.clear();
+    m_ends.clear();
+  }
+
+ private:
+  std::string m_text;
+  std::vector<std::size_t> m_ends;
+};
+
 class MessageLog {
  public:
   MessageLog() = default;
@@ -32,13 +55,11 @@ class MessageLog {
   // stays one line.
   void Append(std::string_view line);
   // Several lines in one go: one notice to the observer.
-  void Append(const std::vector<std::string>& lines);
+  void Append(const LineBatch& lines);
   void Clear();
   std::size_t Count() const { return m_lines.Count(); }
   // The view stays valid until the next change of the stored lines.
-  std::string_view Line(std::size_t index) const {
-    return m_lines.Line(index);
-  }
+  std::string_view Line(std::size_t index) const { return m_lines.Line(index); }
 
   void SetObserver(LogObserver* observer) { m_pObserver = observer; }
   // Bytes held for the stored lines, text included.

@@ -11,8 +11,9 @@ CReader::CReader(RunDescription description, MessageLog& log,
     : m_run(std::move(description)), m_log(log), m_pSink(std::move(sink)) {}
 
 void CReader::Start() {
-  if (m_run.Open() != 0) {
+  if (const int error = m_run.Open()) {
     m_log.Append("Reader Open Failed");
+    m_log.Append(ReasonLine(error));
     return;
   }
   m_log.Append(kReaderOpened);

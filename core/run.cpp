@@ -132,13 +132,14 @@ void RunCore::Body(std::shared_ptr<EventSink> sink,
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_abandon.load()) m_pSink = std::move(sink);
   }
-  EndEvent end{m_description.kind, Outcome::kCompleted, 0, 0,
-               m_description.path, m_id};
+  EndEvent end{
+      m_description.kind, Outcome::kCompleted, 0, 0, m_description.path, m_id};
   try {
     if (after) WaitForEnd(*after);
     after.reset();
-    TransferBuffer buffer(static_cast<std::size_t>(m_description.bufferKB) *
-                          1024);
+    const int bufferKB = m_description.bufferKB;
+    if (bufferKB < 1 || bufferKB > 1024) throw FileError("buffer", EINVAL);
+    TransferBuffer buffer(static_cast<std::size_t>(bufferKB) * 1024);
     if (!buffer) throw FileError("buffer", ENOMEM);
     bool stopped = false;
     switch (m_description.kind) {
@@ -185,9 +186,7 @@ Run::~Run() {
   }
 }
 
-const RunDescription& Run::Description() const {
-  return m_core->Description();
-}
+const RunDescription& Run::Description() const { return m_core->Description(); }
 
 std::uint64_t Run::Id() const { return m_core->Id(); }
 

@@ -34,8 +34,9 @@ void OnCreate(BenchState& state) {
   if (!path) return;
   state.m_strPath.Set(*path);
   auto run = std::make_unique<Run>(state.Describe(RunKind::kFill));
-  if (run->Open() != 0) {
+  if (const int error = run->Open()) {
     state.m_log.Append(kOpenFailed);
+    state.m_log.Append(ReasonLine(error));
     return;
   }
   state.m_log.Append(*path);
@@ -46,8 +47,9 @@ void OnCreate(BenchState& state) {
   }
   state.m_runs.push_back(std::move(run));
   // After the start: the fill's own lines come after the command's.
-  state.m_log.Append(InitializingLine(state.m_nFileSizeMB.load(),
-                                      state.m_nBufferKB.load()));
+  state.m_log.Append(
+      InitializingLine(state.m_nFileSizeMB.load(), state.m_nBufferKB.load()));
+  if (auto warning = InMemoryWarning(*path)) state.m_log.Append(*warning);
 }
 
 void OnCancelInit(BenchState& state) {
@@ -66,8 +68,9 @@ void OnWrite(BenchState& state) {
     return;
   }
   auto run = std::make_unique<Run>(state.Describe(RunKind::kWrite));
-  if (run->Open() != 0) {
+  if (const int error = run->Open()) {
     state.m_log.Append("Open Failed or Canceled");
+    state.m_log.Append(ReasonLine(error));
     return;
   }
   const std::string& path = run->Description().path;
@@ -96,8 +99,8 @@ void OnRead(BenchState& state) {
     return;
   }
   try {
-    state.m_pReader = std::make_unique<CReader>(
-        state.Describe(RunKind::kRead), state.m_log, state.Sink());
+    state.m_pReader = std::make_unique<CReader>(state.Describe(RunKind::kRead),
+                                                state.m_log, state.Sink());
   } catch (const std::bad_alloc&) {
     state.m_log.Append("Reader Creation failed");
     return;

@@ -33,9 +33,7 @@ class RunCore {
 
   // File Size as the run sees it now.
   int FileSizeMB() const;
-  bool StopRequested() const {
-    return m_stop.load(std::memory_order_acquire);
-  }
+  bool StopRequested() const { return m_stop.load(std::memory_order_acquire); }
   void CheckAbandon() const {
     if (m_abandon.load(std::memory_order_relaxed)) throw RunAbandoned{};
   }
@@ -64,8 +62,8 @@ class RunCore {
   std::atomic<bool> m_abandon{false};
   mutable std::mutex m_mutex;
   std::condition_variable m_cv;
-  bool m_bEnded = false;                // guarded by m_mutex
-  std::shared_ptr<EventSink> m_pSink;   // guarded by m_mutex
+  bool m_bEnded = false;               // guarded by m_mutex
+  std::shared_ptr<EventSink> m_pSink;  // guarded by m_mutex
 };
 
 // The pass loops, each on the run's thread with its buffer allocated. Each

@@ -55,10 +55,10 @@ enum class Outcome {
 struct EndEvent {
   RunKind kind = RunKind::kFill;
   Outcome outcome = Outcome::kCompleted;
-  int error = 0;            // errno when failed
-  int completePasses = 0;   // passes that ran to their own end
-  std::string path;         // the file the run used
-  std::uint64_t run = 0;    // which run ended: its Run::Id()
+  int error = 0;           // errno when failed
+  int completePasses = 0;  // passes that ran to their own end
+  std::string path;        // the file the run used
+  std::uint64_t run = 0;   // which run ended: its Run::Id()
 };
 
 using RunEvent = std::variant<ProgressEvent, PassEvent, EndEvent>;

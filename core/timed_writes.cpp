@@ -40,13 +40,9 @@ void TimedWrites::WriteMB(int) {
 }
 
 ProgressEvent TimedWrites::Progress(int i, bool point) const {
-  return ProgressEvent{m_run.Description().kind,
-                       m_pass,
-                       i,
-                       m_run.FileSizeMB(),
-                       m_bytes,
-                       SecondsSince(m_start),
-                       point};
+  return ProgressEvent{
+      m_run.Description().kind, m_pass, i, m_run.FileSizeMB(), m_bytes,
+      SecondsSince(m_start),    point};
 }
 
 PassEvent TimedWrites::Finish(int mb, PassEnd end) {

@@ -31,8 +31,7 @@ class WriteData {
 
 class TimedWrites {
  public:
-  TimedWrites(RunCore& run, TransferBuffer& buffer, WriteData& data,
-              int pass);
+  TimedWrites(RunCore& run, TransferBuffer& buffer, WriteData& data, int pass);
 
   // The W writes of MB index i, after which i + 1 MB are written. Throws
   // FileError, or RunAbandoned after any write.

@@ -1,13 +1,13 @@
 #include "ui/bench_dialog.h"
 
-#include <cstdio>
-
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <chrono>
+#include <cstdio>
 
 #include "core/file_commands.h"
 #include "core/log_commands.h"
@@ -106,6 +106,9 @@ CBenchDlg::CBenchDlg(CModalHost* modal)
 
   // The runs' events reach the window thread through its event queue.
   m_log.SetObserver(&m_logModel);
+  m_handleTimer.setSingleShot(true);
+  m_handleTimer.setInterval(1);
+  connect(&m_handleTimer, &QTimer::timeout, this, &CBenchDlg::HandleEvents);
   m_state.SetWakeup([this] {
     QMetaObject::invokeMethod(this, &CBenchDlg::HandleEvents,
                               Qt::QueuedConnection);
@@ -152,9 +155,10 @@ void CBenchDlg::BuildControls() {
         auto* list = new CLogView(this);
         list->setModel(&m_logModel);
         list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setSelectionMode(QAbstractItemView::ExtendedSelection);
         // Measuring every line for a horizontal bar would cost what the
-        // view saves; long lines are elided instead.
+        // view saves; long lines are elided in the middle instead, the
+        // whole line in a tooltip.
         list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         widget = list;
         break;
@@ -294,7 +298,15 @@ void CBenchDlg::OnSettingsChanged() {
   field->setFocus(Qt::OtherFocusReason);
 }
 
-void CBenchDlg::HandleEvents() { m_state.HandleEvents(); }
+void CBenchDlg::HandleEvents() {
+  // A few milliseconds at a time: what is left waits for the timer, behind
+  // input, painting and the other timers, so a flood never holds the
+  // window. No wake-up comes for it meanwhile.
+  constexpr auto kBudget = std::chrono::milliseconds(4);
+  if (m_state.HandleEvents(kBudget) && !m_handleTimer.isActive()) {
+    m_handleTimer.start();
+  }
+}
 
 void CBenchDlg::OnSaveLogClicked() {
   if (const std::optional<std::string> error = OnSaveLog(m_state)) {

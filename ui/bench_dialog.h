@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QTimer>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,6 +69,7 @@ class CBenchDlg : public QDialog, public BenchView {
   CLogView* m_pLog = nullptr;
   QLineEdit* m_pFileSize = nullptr;
   QLineEdit* m_pBufferSize = nullptr;
+  QTimer m_handleTimer;  // more events to handle after a turn's budget
 };
 
 }  // namespace ferrotick::ui

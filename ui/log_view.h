@@ -1,9 +1,14 @@
 // The log's list: one line per row, all rows the same height. It keeps no
 // state per row, so adding rows costs the same however many there are, and
-// a paint touches only the rows on screen.
+// a paint touches only the rows on screen. New rows are taken in at most
+// once a frame; while the last line is on screen the list follows them.
 #pragma once
 
 #include <QAbstractItemView>
+#include <QElapsedTimer>
+#include <QTimer>
+
+class QAction;
 
 namespace ferrotick::ui {
 
@@ -18,6 +23,10 @@ class CLogView : public QAbstractItemView {
   // Rows that fit wholly in the viewport.
   int PageRows() const;
   int RowHeight() const { return m_nRowHeight; }
+  // The selected lines in order, joined by "\n".
+  QString SelectedText() const;
+  // Puts SelectedText() on the clipboard; Ctrl+C and the context menu.
+  void CopySelection();
 
   QRect visualRect(const QModelIndex& index) const override;
   void scrollTo(const QModelIndex& index,
@@ -43,15 +52,32 @@ class CLogView : public QAbstractItemView {
   void paintEvent(QPaintEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
   bool event(QEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   void MeasureRows();
+  // Sets the scroll range to the rows there are; a view that showed the
+  // last line shows the new last line.
   void UpdateScrollBar();
+  // Takes in the rows added since the last frame.
+  void Frame();
+  void ScheduleFrame();
+  int FrameMs() const;
+  // Whether the row's text is cut where it is painted.
+  bool IsCut(const QModelIndex& index, const QString& text) const;
   int RowCount() const;
   // The row under viewport y, which may lie past the last row.
   int RowAtY(int y) const;
 
   int m_nRowHeight = 1;
+  // First row added since the last frame, or -1.
+  int m_nPendingFirst = -1;
+  QTimer m_frameTimer;
+  QElapsedTimer m_sinceFrame;
+  QAction* m_pCopy = nullptr;
+  QAction* m_pSelectAll = nullptr;
 };
 
 }  // namespace ferrotick::ui

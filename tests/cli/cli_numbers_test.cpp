@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/child_process.h"
 #include "tests/cli/cli_support.h"
+#include "tests/support/child_process.h"
 #include "tests/support/fake_view.h"
 #include "tests/support/german_locale.h"
 #include "tests/support/loop_device.h"

@@ -176,7 +176,8 @@ TEST(CliArguments, BadArgumentsExitWithTwoAndTouchNoFile) {
     std::string complaint;
   };
   const std::vector<Case> cases = {
-      {{"create", fresh, "--size", "0"}, "--size: Value 0 not in range 1 to 8192"},
+      {{"create", fresh, "--size", "0"},
+       "--size: Value 0 not in range 1 to 8192"},
       {{"create", fresh, "--buffer", "2048"}, "not in range 1 to 1024"},
       {{"write", existing, "--size", "9000"}, "not in range 1 to 8192"},
       {{"write", existing, "--buffer", "x"}, "--buffer"},
@@ -202,8 +203,9 @@ TEST(CliArguments, BadArgumentsExitWithTwoAndTouchNoFile) {
   EXPECT_EQ(json.exitCode, 2);
   std::vector<Json> errors = JsonLines(json.err);
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0]["error"].get<std::string>().find("not in range 1 to 8192"),
-            std::string::npos);
+  EXPECT_NE(
+      errors[0]["error"].get<std::string>().find("not in range 1 to 8192"),
+      std::string::npos);
   EXPECT_FALSE(Exists(fresh));
 }
 

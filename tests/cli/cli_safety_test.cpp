@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/child_process.h"
 #include "tests/cli/cli_support.h"
+#include "tests/support/child_process.h"
 #include "tests/support/fake_view.h"
 #include "tests/support/loop_device.h"
 
@@ -126,8 +126,10 @@ TEST(CliSafety, AFullDiskSaysSo) {
   const ChildResult create = RunCli({"create", path, "--size", "8"});
   EXPECT_EQ(create.exitCode, 1);
   ASSERT_FALSE(create.out.empty());
-  EXPECT_EQ(SplitLines(create.out).back(),
-            "InitThread Failed or was Canceled.");
+  const std::vector<std::string> lines = SplitLines(create.out);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "InitThread Failed or was Canceled.");
+  EXPECT_EQ(lines.back(), "  No space left on device");
   const std::uint64_t left = FileLength(path);
   EXPECT_GT(left, 0u);
   EXPECT_LT(left, 2 * kMiB);
@@ -177,6 +179,44 @@ TEST(CliSafety, AFileInUseOrTooSmallSaysSo) {
                               "writes nothing: give --size"));
   EXPECT_EQ(CountPrefix(SplitLines(tooSmall.out), "Wrote "), 0);
   EXPECT_EQ(ReadAll(small), std::string(1000, 's'));
+}
+
+// What holds no data to measure is refused before anything runs, with its
+// reason: a read of /dev/zero would never end, a FIFO would never fill.
+TEST(CliSafety, WhatHoldsNoDataIsRefusedWithItsReason) {
+  TempDir dir;
+  const std::string fifo = dir.File("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string loop = dir.File("loop");
+  ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+  struct Case {
+    std::vector<std::string> args;
+    std::string path;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {{"read", "/dev/zero"}, "/dev/zero", "is a character device"},
+      {{"write", "/dev/full", "--size", "1"},
+       "/dev/full",
+       "is a character device"},
+      {{"write", fifo, "--size", "1"}, fifo, "is a FIFO"},
+      {{"read", fifo}, fifo, "is a FIFO"},
+      {{"create", "/dev/null", "--force"},
+       "/dev/null",
+       "is a character device"},
+      {{"read", loop}, loop, "is a symbolic link loop"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.path);
+    const ChildResult result = RunCli(c.args);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(
+        result.err.rfind(
+            Err(c.path, c.says).substr(0, Err(c.path, c.says).size() - 1), 0),
+        0u)
+        << result.err;
+  }
 }
 
 TEST(CliSafety, OutputThatCannotBeWrittenSaysSo) {

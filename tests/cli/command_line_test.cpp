@@ -71,7 +71,8 @@ TEST(CommandLine, OptionsInEitherSpellingAnyOrderTheLastOneCounting) {
   EXPECT_TRUE(Parsed({"read", "f", "--drop-cache"}).run.dropCache);
   EXPECT_TRUE(Parsed({"create", "--force", "f"}).force);
   EXPECT_EQ(Parsed({"create", "--", "-odd.tmp"}).path, "-odd.tmp");
-  EXPECT_EQ(Parsed({"read", "f", "--buffer", "2", "--buffer", "4"}).bufferKB, 4);
+  EXPECT_EQ(Parsed({"read", "f", "--buffer", "2", "--buffer", "4"}).bufferKB,
+            4);
 }
 
 TEST(CommandLine, BadLinesNameWhatIsWrong) {
@@ -80,7 +81,8 @@ TEST(CommandLine, BadLinesNameWhatIsWrong) {
     std::string says;
   };
   const std::vector<Case> cases = {
-      {{"create", "f", "--size", "0"}, "--size: Value 0 not in range 1 to 8192"},
+      {{"create", "f", "--size", "0"},
+       "--size: Value 0 not in range 1 to 8192"},
       {{"write", "f", "--size=abc"}, "--size"},
       {{"read", "f", "--buffer", "1025"}, "not in range 1 to 1024"},
       {{"read", "f", "--buffer", "99999999999999999999"}, "--buffer"},
@@ -107,8 +109,8 @@ TEST(CommandLine, BadLinesNameWhatIsWrong) {
     EXPECT_EQ(err.find('\n'), std::string::npos) << err;
   }
   // With --json, the complaint is a JSON object; after "--" it is a path.
-  EXPECT_EQ(ErrorOf({"create", "f", "--buffer", "0", "--json"}).rfind(
-                "{\"error\":", 0),
+  EXPECT_EQ(ErrorOf({"create", "f", "--buffer", "0", "--json"})
+                .rfind("{\"error\":", 0),
             0u);
   EXPECT_EQ(ErrorOf({"create", "--", "--json", "x"}).rfind("ferrotick-cli:", 0),
             0u);

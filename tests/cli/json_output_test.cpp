@@ -53,8 +53,7 @@ TEST(JsonOutput, BytesThatAreNotUtf8BecomeReplacementCharacters) {
 }
 
 PassEvent Pass(RunKind kind, int pass, int mb, std::uint64_t bytes,
-               double seconds, int bufferKB,
-               PassEnd end = PassEnd::kComplete) {
+               double seconds, int bufferKB, PassEnd end = PassEnd::kComplete) {
   PassEvent event;
   event.kind = kind;
   event.pass = pass;
@@ -91,9 +90,9 @@ TEST(JsonOutput, PassObjectCarriesThePass) {
   // The fields come in this order, run first.
   EXPECT_EQ(line.rfind("{\"run\":\"write\",\"pass\":3,", 0), 0u) << line;
   // A fill of letters wrote zeros; a read wrote nothing.
-  EXPECT_EQ(Object(PassJson(Pass(RunKind::kFill, 1, 1, 1, 1, 1), {}, "p"))
-                ["pattern"],
-            "zeros");
+  EXPECT_EQ(
+      Object(PassJson(Pass(RunKind::kFill, 1, 1, 1, 1, 1), {}, "p"))["pattern"],
+      "zeros");
   EXPECT_FALSE(Object(PassJson(Pass(RunKind::kRead, 1, 1, 1, 1, 1), {}, "p"))
                    .contains("pattern"));
 }
@@ -107,17 +106,16 @@ TEST(JsonOutput, APassCutShortIsNoPassObject) {
   EXPECT_EQ(cut["incomplete_pass"], 2);
   EXPECT_EQ(cut["reason"], "failed");
   EXPECT_EQ(cut["bytes"], 104857600);
-  EXPECT_EQ(Object(IncompletePassJson(Pass(RunKind::kWrite, 1, 1, 1, 1, 1,
-                                           PassEnd::kStopped),
-                                      "p"))["reason"],
+  EXPECT_EQ(Object(IncompletePassJson(
+                Pass(RunKind::kWrite, 1, 1, 1, 1, 1, PassEnd::kStopped),
+                "p"))["reason"],
             "stopped");
 }
 
 TEST(JsonOutput, MibPerSecondComesFromTheBytes) {
   // --buffer 513: 64 "MB" of one 513 KB write each are 32.06 MiB.
-  Json pass = Object(
-      PassJson(Pass(RunKind::kFill, 1, 64, 64ull * 513 * 1024, 2.0, 513), {},
-               "p"));
+  Json pass = Object(PassJson(
+      Pass(RunKind::kFill, 1, 64, 64ull * 513 * 1024, 2.0, 513), {}, "p"));
   EXPECT_EQ(pass["mb_per_s"], 32.0);
   EXPECT_EQ(pass["mib_per_s"], 16.031);
 }
@@ -129,7 +127,8 @@ TEST(JsonOutput, NumbersAreRoundedAsTheLogShowsThemAndStayFinite) {
   EXPECT_EQ(pass["mb_per_s"], 8.1);
   EXPECT_TRUE(pass["bytes_per_s"].is_number_integer());
   // A File Size of 0 moves nothing; a pass faster than the clock has 0 s.
-  Json empty = Object(PassJson(Pass(RunKind::kWrite, 1, 0, 0, 0.0, 128), {}, "p"));
+  Json empty =
+      Object(PassJson(Pass(RunKind::kWrite, 1, 0, 0, 0.0, 128), {}, "p"));
   EXPECT_EQ(empty["bytes_per_s"], 0);
   Json instant =
       Object(PassJson(Pass(RunKind::kRead, 1, 1, 1048576, 0.0, 128), {}, "p"));

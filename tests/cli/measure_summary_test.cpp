@@ -62,15 +62,16 @@ MeasureReport Report(DiskFacts facts, std::vector<double> reads = {}) {
   report.facts = std::move(facts);
   report.sizeMB = 1024;
   report.bufferKB = 1024;
-  report.phases = {{"fill", {500}, 0}, {"write", {400, 420}, 0},
+  report.phases = {{"fill", {500}, 0},
+                   {"write", {400, 420}, 0},
                    {"read", std::move(reads), 0}};
   return report;
 }
 
 TEST(MeasureReport, SaysWhatLiesBeneathAndNeverClaimsTheCacheWasBypassed) {
   // A plain disk: what and how, and the page cache taken out.
-  DiskFacts disk{"ext4", "/dev/sda1", "the disk sda (WDC WD10)", false, false,
-                 false, 0};
+  DiskFacts disk{
+      "ext4", "/dev/sda1", "the disk sda (WDC WD10)", false, false, false, 0};
   const std::string plain = WhatWasMeasured(Report(disk));
   EXPECT_EQ(plain.rfind("Measured ext4 on /dev/sda1 (the disk sda (WDC WD10)) "
                         "in /srv: a file of 1024 MiB in transfers of 1024 KiB",
@@ -83,9 +84,13 @@ TEST(MeasureReport, SaysWhatLiesBeneathAndNeverClaimsTheCacheWasBypassed) {
 
   // A loop device over a file: reads may come from the backing file's
   // cache, and the summary says so instead of claiming a bypass.
-  DiskFacts loop{"xfs", "/dev/loop3",
+  DiskFacts loop{"xfs",
+                 "/dev/loop3",
                  "loop device /dev/loop3 over /var/img (a file on ext4)",
-                 false, true, false, 0};
+                 false,
+                 true,
+                 false,
+                 0};
   const std::string looped = WhatWasMeasured(Report(loop));
   EXPECT_NE(looped.find("loop device /dev/loop3 over /var/img"),
             std::string::npos);
@@ -113,7 +118,7 @@ TEST(MeasureReport, SaysWhatLiesBeneathAndNeverClaimsTheCacheWasBypassed) {
 
 TEST(MeasureReport, AFirstReadPassMuchSlowerThanTheRestIsNamed) {
   DiskFacts disk{"ext4", "/dev/vda", "the virtio disk vda", false, true,
-                 false, 0};
+                 false,  0};
   const auto notes = MeasureNotes(Report(disk, {609, 4800, 4823, 4790, 4830}));
   ASSERT_EQ(notes.size(), 2u);
   EXPECT_EQ(notes[1],

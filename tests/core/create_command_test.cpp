@@ -1,9 +1,13 @@
 // Create and its cancel control, through the commands as the window
 // presses them.
 #include <gtest/gtest.h>
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#include <unistd.h>
 
 #include <future>
 #include <thread>
+#include <utility>
 
 #include "core/file_commands.h"
 #include "core/run_commands.h"
@@ -19,11 +23,11 @@ namespace {
 using testing::Bench;
 using testing::Exists;
 using testing::FileLength;
+using testing::KernelSeam;
 using testing::MakeFile;
 using testing::MatchesFormat;
 using testing::OpenDescriptors;
 using testing::TempDir;
-using testing::KernelSeam;
 
 constexpr std::uint64_t kMB = 1048576;
 
@@ -148,6 +152,39 @@ TEST(Create, FileSizeZeroWritesNothingAndSucceeds) {
   EXPECT_EQ(FileLength(path), 0u);
 }
 
+// A file in memory is timed as memory: the log says so after the lines of
+// Create and of Use Existing, and never of a device node.
+TEST(Create, AFileInMemoryIsNamedSo) {
+  struct statfs fs {};
+  if (::statfs("/dev/shm", &fs) != 0 || fs.f_type != TMPFS_MAGIC) {
+    GTEST_SKIP() << "no tmpfs at /dev/shm";
+  }
+  char folder[] = "/dev/shm/ferrotick-test-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/memory.tmp";
+  const std::string warning =
+      "WARNING: this file is on tmpfs, in memory: the rates are the "
+      "memory's, not a disk's.";
+  {
+    Bench bench;
+    bench.state.m_nFileSizeMB = 1;
+    bench.view.answers.push_back(path);
+    OnCreate(bench.state);
+    EXPECT_EQ(bench.Lines(),
+              (std::vector<std::string>{path, "Initializing 1MB w/128KB bufs",
+                                        warning}));
+    ASSERT_TRUE(bench.WaitIdle());
+    bench.view.answers.push_back(path);
+    OnUseExisting(bench.state);
+    EXPECT_EQ(bench.Lines().back(), warning);
+    bench.view.answers.push_back("/dev/null");
+    OnUseExisting(bench.state);
+    EXPECT_EQ(bench.Lines().back(), "WARNING: Write will destroy this file!");
+  }
+  ::unlink(path.c_str());
+  ::rmdir(folder);
+}
+
 TEST(Create, CancelledChooserDoesNothing) {
   Bench bench;
   bench.state.m_strPath.Set("/earlier/path");
@@ -160,13 +197,18 @@ TEST(Create, CancelledChooserDoesNothing) {
 TEST(Create, OpenFailsOnAFolderOrAMissingFolder) {
   TempDir dir;
   Bench bench;
-  for (const std::string& path : {dir.path(), dir.File("no/such/dir.tmp")}) {
+  const std::pair<std::string, std::string> cases[] = {
+      {dir.path(), "  Is a directory"},
+      {dir.File("no/such/dir.tmp"), "  No such file or directory"}};
+  for (const auto& [path, why] : cases) {
     bench.view.answers.push_back(path);
+    const std::size_t from = bench.log.Count();
     OnCreate(bench.state);
-    EXPECT_EQ(bench.Lines().back(), "Open Failed");
+    // The failure line, then why.
+    EXPECT_EQ(bench.Lines(from),
+              (std::vector<std::string>{"Open Failed", why}));
     EXPECT_EQ(bench.state.m_strPath.Get(), path);  // already stored
   }
-  EXPECT_EQ(bench.log.Count(), 2u);
   EXPECT_EQ(bench.view.title, "");
   EXPECT_FALSE(bench.state.Busy());
 }
@@ -262,7 +304,9 @@ TEST(Create, SecondCreateOnAFileBeingFilledIsRefused) {
   OnCreate(bench.state);
   bench.view.answers.push_back(path);
   OnCreate(bench.state);  // the running fill holds the file
-  EXPECT_EQ(bench.Lines().back(), "Open Failed");
+  EXPECT_EQ(bench.Lines(bench.log.Count() - 2),
+            (std::vector<std::string>{"Open Failed",
+                                      "  in use by a run or another program"}));
   ASSERT_TRUE(bench.DrainUntil([&] { return FileLength(path) > kMB; }));
   // A fill on another file may run beside it; one cancel stops both.
   const std::string other = dir.File("other.tmp");
@@ -322,7 +366,9 @@ TEST(Create, ABufferSizeOutOfRangeNeverReachesATransfer) {
     bench.view.answers.push_back(path);
     OnCreate(bench.state);
     ASSERT_TRUE(bench.WaitIdle());
-    EXPECT_EQ(bench.Lines().back(), "InitThread Failed or was Canceled.");
+    EXPECT_EQ(bench.Lines(bench.log.Count() - 2),
+              (std::vector<std::string>{"InitThread Failed or was Canceled.",
+                                        "  Invalid argument"}));
     EXPECT_EQ(FileLength(path), 0u);
   }
 }

@@ -21,10 +21,10 @@ constexpr std::size_t kBlock = RandomData::kMarkEvery;
 double CompressedShare(const std::string& bytes) {
   uLongf size = compressBound(bytes.size());
   std::vector<Bytef> out(size);
-  EXPECT_EQ(compress2(out.data(), &size,
-                      reinterpret_cast<const Bytef*>(bytes.data()),
-                      bytes.size(), Z_BEST_COMPRESSION),
-            Z_OK);
+  EXPECT_EQ(
+      compress2(out.data(), &size, reinterpret_cast<const Bytef*>(bytes.data()),
+                bytes.size(), Z_BEST_COMPRESSION),
+      Z_OK);
   return static_cast<double>(size) / static_cast<double>(bytes.size());
 }
 

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <string>
 
-#include "core/run_commands.h"
 #include "core/file_handle.h"
+#include "core/run_commands.h"
 #include "tests/support/fake_view.h"
 #include "tests/support/loop_device.h"
 
@@ -37,8 +37,12 @@ void ExpectNoWriteReaches(const std::string& device) {
   bench.state.m_strPath.Set(device);
   OnWrite(bench.state);
   EXPECT_TRUE(bench.WaitIdle());
-  EXPECT_EQ(bench.Lines(), (std::vector<std::string>{
-                               "Open Failed", "Open Failed or Canceled"}));
+  EXPECT_EQ(
+      bench.Lines(),
+      (std::vector<std::string>{
+          "Open Failed", "  mounted, or in use by a run or another program",
+          "Open Failed or Canceled",
+          "  mounted, or in use by a run or another program"}));
   EXPECT_EQ(ReadAll(device), before) << "a byte was written";
 }
 

@@ -1,9 +1,11 @@
 #include "core/file_commands.h"
-#include "core/timing.h"
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "core/run_commands.h"
+#include "core/timing.h"
 #include "tests/support/fake_view.h"
 
 namespace ferrotick {
@@ -74,13 +76,17 @@ TEST(UseExisting, FilesThatCannotBeOpened) {
   TempDir dir;
   Bench bench;
   bench.state.m_nFileSizeMB = 32;
-  for (const std::string& path : {dir.path(), dir.File("missing.tmp")}) {
+  const std::pair<std::string, std::string> cases[] = {
+      {dir.path(), "  Is a directory"},
+      {dir.File("missing.tmp"), "  No such file or directory"}};
+  for (const auto& [path, why] : cases) {
     bench.view.answers.push_back(path);
+    const std::size_t from = bench.log.Count();
     OnUseExisting(bench.state);
-    EXPECT_EQ(bench.Lines().back(), "Couldn't open " + path);
+    EXPECT_EQ(bench.Lines(from),
+              (std::vector<std::string>{"Couldn't open " + path, why}));
     EXPECT_EQ(bench.state.m_strPath.Get(), path);
   }
-  EXPECT_EQ(bench.log.Count(), 2u);
   EXPECT_FALSE(bench.view.testsEnabled);
   EXPECT_EQ(bench.state.m_nFileSizeMB.load(), 32);
   EXPECT_EQ(bench.view.title, "");
@@ -99,7 +105,8 @@ TEST(DeleteFile, BeforeAnyFileAndTwiceInARow) {
   OnDeleteFile(bench.state);
   EXPECT_EQ(bench.Lines(),
             (std::vector<std::string>{"Couldn't delete ",
-                                      "Make sure nothing is using it."}));
+                                      "Make sure nothing is using it.",
+                                      "  No such file or directory"}));
   const std::string path = dir.File("d.tmp");
   MakeFile(path, 10);
   bench.state.m_strPath.Set(path);
@@ -110,8 +117,10 @@ TEST(DeleteFile, BeforeAnyFileAndTwiceInARow) {
   EXPECT_EQ(bench.state.m_strPath.Get(), "");
   EXPECT_EQ(bench.view.title, "Ferrotick: " + path);  // title unchanged
   OnDeleteFile(bench.state);
-  EXPECT_EQ(bench.Lines().back(), "Make sure nothing is using it.");
-  EXPECT_EQ(bench.Lines()[bench.log.Count() - 2], "Couldn't delete ");
+  EXPECT_EQ(bench.Lines(bench.log.Count() - 3),
+            (std::vector<std::string>{"Couldn't delete ",
+                                      "Make sure nothing is using it.",
+                                      "  No such file or directory"}));
 }
 
 TEST(DeleteFile, RefusedWhileARunHoldsTheFile) {
@@ -122,14 +131,18 @@ TEST(DeleteFile, RefusedWhileARunHoldsTheFile) {
   bench.state.m_strPath.Set(path);
   OnRead(bench.state);
   OnDeleteFile(bench.state);
-  EXPECT_EQ(bench.Lines().back(), "Make sure nothing is using it.");
+  EXPECT_EQ(bench.Lines(bench.log.Count() - 2),
+            (std::vector<std::string>{
+                "Make sure nothing is using it.",
+                "  mounted, or in use by a run or another program"}));
   EXPECT_TRUE(Exists(path));
   EXPECT_EQ(bench.state.m_strPath.Get(), path);
   OnRead(bench.state);
 
   OnWrite(bench.state);
   OnDeleteFile(bench.state);
-  EXPECT_EQ(bench.Lines().back(), "Make sure nothing is using it.");
+  EXPECT_EQ(bench.Lines()[bench.log.Count() - 2],
+            "Make sure nothing is using it.");
   EXPECT_TRUE(Exists(path));
   OnWrite(bench.state);
   ASSERT_TRUE(bench.WaitIdle());
@@ -139,7 +152,8 @@ TEST(DeleteFile, RefusedWhileARunHoldsTheFile) {
   bench.view.answers.push_back(path);
   OnCreate(bench.state);
   OnDeleteFile(bench.state);
-  EXPECT_EQ(bench.Lines().back(), "Make sure nothing is using it.");
+  EXPECT_EQ(bench.Lines()[bench.log.Count() - 2],
+            "Make sure nothing is using it.");
   EXPECT_TRUE(Exists(path));
   OnCancelInit(bench.state);
   ASSERT_TRUE(bench.WaitIdle());
@@ -156,7 +170,10 @@ TEST(DeleteFile, NeverRemovesAFolder) {
   ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
   bench.state.m_strPath.Set(folder);
   OnDeleteFile(bench.state);
-  EXPECT_EQ(bench.Lines().back(), "Make sure nothing is using it.");
+  EXPECT_EQ(bench.Lines(),
+            (std::vector<std::string>{"Couldn't delete " + folder,
+                                      "Make sure nothing is using it.",
+                                      "  Is a directory"}));
   EXPECT_TRUE(Exists(folder));
 }
 
@@ -168,11 +185,12 @@ TEST(DeleteFile, ThenWriteAndReadFailToOpen) {
   bench.state.m_strPath.Set(path);
   OnDeleteFile(bench.state);
   OnWrite(bench.state);
-  EXPECT_EQ(bench.Lines().back(), "Open Failed or Canceled");
+  EXPECT_EQ(bench.Lines()[bench.log.Count() - 2], "Open Failed or Canceled");
   OnRead(bench.state);
-  EXPECT_EQ(
-      bench.Lines(bench.log.Count() - 2),
-      (std::vector<std::string>{"Reader Open Failed", "Starting Reader"}));
+  EXPECT_EQ(bench.Lines(bench.log.Count() - 3),
+            (std::vector<std::string>{"Reader Open Failed",
+                                      "  No such file or directory",
+                                      "Starting Reader"}));
   OnRead(bench.state);
 }
 

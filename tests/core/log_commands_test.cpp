@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "core/version.h"
 #include "tests/support/fake_view.h"
+#include "tests/support/kernel_seam.h"
 
 namespace ferrotick {
 namespace {
@@ -87,7 +90,8 @@ TEST(SaveLog, OpenFailureAndCancel) {
   EXPECT_EQ(bench.log.Count(), 0u);
   bench.view.answers.push_back(dir.path());
   EXPECT_FALSE(OnSaveLog(bench.state).has_value());
-  EXPECT_EQ(bench.Lines(), (std::vector<std::string>{"Open Failed"}));
+  EXPECT_EQ(bench.Lines(),
+            (std::vector<std::string>{"Open Failed", "  Is a directory"}));
 }
 
 TEST(SaveLog, AFailedWriteReportsTheFileAndAppendsNothing) {
@@ -100,6 +104,26 @@ TEST(SaveLog, AFailedWriteReportsTheFileAndAppendsNothing) {
   EXPECT_NE(error->find("No space left on device"), std::string::npos)
       << *error;
   EXPECT_EQ(bench.log.Count(), 5u);
+}
+
+// A disk that fills up half-way through the export: what is left is whole
+// lines, each with its CR LF, never a line cut short.
+TEST(SaveLog, AWriteThatFailsHalfWayLeavesWholeLines) {
+  TempDir dir;
+  MessageLog log;
+  for (int i = 0; i < 50000; ++i) log.Append("line " + std::to_string(i));
+  const std::string path = dir.File("cut.txt");
+  testing::KernelSeam seam;
+  seam.failWritesAfter = 100 * 1024;
+  const ExportResult result = ExportLog(log, path);
+  EXPECT_TRUE(result.opened);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.error, EIO);
+  const std::string left = ReadAll(path);
+  ASSERT_FALSE(left.empty());
+  EXPECT_LE(left.size(), 100u * 1024);
+  EXPECT_EQ(left.substr(left.size() - 2), "\r\n");
+  EXPECT_EQ(left.rfind("line 1\r\n", 0), 0u);
 }
 
 TEST(SaveLog, ALargeLogIsWrittenWhole) {

@@ -45,8 +45,11 @@ TEST(MessageLog, LinesAreWholeEightBitLinesAndTheObserverHearsOfEach) {
   const std::string bytes = "caf\xc3\xa9 \xff\x01";
   log.Append("a\nb\r\nc");
   log.Append("");
-  log.Append(std::vector<std::string>{bytes, "x"});
-  log.Append(std::vector<std::string>{});
+  LineBatch batch;
+  log.Append(batch);  // nothing, and no notice
+  batch.Add(bytes);
+  batch.Add("x");
+  log.Append(batch);
   ASSERT_EQ(log.Count(), 4u);
   EXPECT_EQ(log.Line(0), "a\\nb\\r\\nc");  // never a line break in a line
   EXPECT_EQ(log.Line(1), "");
@@ -54,10 +57,9 @@ TEST(MessageLog, LinesAreWholeEightBitLinesAndTheObserverHearsOfEach) {
   log.Clear();
   EXPECT_EQ(log.Count(), 0u);
   EXPECT_EQ(observer.events,
-            (std::vector<std::string>{"appending 0-0", "appended",
-                                      "appending 1-1", "appended",
-                                      "appending 2-3", "appended", "clearing",
-                                      "cleared"}));
+            (std::vector<std::string>{
+                "appending 0-0", "appended", "appending 1-1", "appended",
+                "appending 2-3", "appended", "clearing", "cleared"}));
 }
 
 TEST(MessageLog, MemoryPerLineStaysSmall) {

@@ -150,7 +150,8 @@ TEST(RunStops, AFillStopsOnceTheMBUnderWayIsWritten) {
     SCOPED_TRACE(kb);
     KernelSeam seam;
     const std::string path = dir.File("stop" + std::to_string(kb));
-    Started fill{std::make_unique<ferrotick::Run>(Describe(RunKind::kFill, path, 8192, kb))};
+    Started fill{std::make_unique<ferrotick::Run>(
+        Describe(RunKind::kFill, path, 8192, kb))};
     // Stopped after the first write of MB index 2.
     seam.after = [&](bool, std::uint64_t total) {
       if (total == 2 * WriteMB(kb) + kb * 1024) fill.run->RequestStop();
@@ -197,7 +198,8 @@ TEST(RunStops, WriteAndReadPassesEndWholeOrAtA128MBPoint) {
         ASSERT_EQ(::truncate(path.c_str(), 300 * kMiB), 0);
       }
       KernelSeam seam;
-      Started run{std::make_unique<ferrotick::Run>(Describe(kind, path, sizeMB, 1024))};
+      Started run{
+          std::make_unique<ferrotick::Run>(Describe(kind, path, sizeMB, 1024))};
       // Stopped a few MB into the first pass.
       seam.after = [&](bool, std::uint64_t total) {
         if (total == 5 * kMiB) run.run->RequestStop();
@@ -280,8 +282,8 @@ TEST(RunHonesty, SyncDropCacheAndDirectReachTheKernel) {
     RunOptions options;
     options.direct = asked;
     options.passLimit = 1;
-    if (asked && ferrotick::Run(Describe(RunKind::kFill, dir.File("direct.tmp"), 1, 64,
-                              options))
+    if (asked && ferrotick::Run(Describe(RunKind::kFill, dir.File("direct.tmp"),
+                                         1, 64, options))
                          .Open() == EINVAL) {
       GTEST_SKIP() << dir.path() << " refuses O_DIRECT";
     }
@@ -311,11 +313,13 @@ TEST(RunLifecycle, AStuckTransferIsAbandonedWithoutWaitingAndLeavesNothing) {
     const auto start = std::chrono::steady_clock::now();
     read.run->Abandon();
     read.run.reset();  // never waits for the transfer
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::seconds(5));
   }
   seam.Release();
   // The thread ends by itself after its transfer, telling nothing.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while ((testing::ThreadCount() != threadsBefore ||
           OpenDescriptors() != fdsBefore) &&
          std::chrono::steady_clock::now() < deadline) {
@@ -337,8 +341,8 @@ TEST(RunLifecycle, AWriterStartedAfterAnotherWaitsForItsEnd) {
   first.run->RequestStop();
   RunOptions once;
   once.passLimit = 1;
-  Started second = Start(Describe(RunKind::kWrite, path, 1, 1024, once),
-                         first.run.get());
+  Started second =
+      Start(Describe(RunKind::kWrite, path, 1, 1024, once), first.run.get());
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_TRUE(second.events->Events().empty()) << "wrote beside the first";
   seam.Release();

@@ -1,4 +1,3 @@
-#include "core/log_lines.h"
 #include "core/timing.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +8,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "core/log_lines.h"
 #include "core/settings.h"
 #include "tests/support/fake_view.h"
 #include "tests/support/german_locale.h"

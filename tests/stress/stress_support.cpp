@@ -1,6 +1,7 @@
 #include "tests/stress/stress_support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -124,8 +125,7 @@ void Transcript::MarkDrained() {
   entries.push_back(Entry{Source::kDrained, {}});
 }
 
-namespace {
-}  // namespace
+namespace {}  // namespace
 
 void RunRecorder::Note(const char* run) {
   if (std::string_view(run) == "read") return;
@@ -159,9 +159,9 @@ void RunRecorder::OnEvent(const RunEvent& event) {
   } else if (const auto* pass = std::get_if<PassEvent>(&event)) {
     Note(RunName(pass->kind));
     // The passes whose lines the log shows.
-    if (pass->kind == RunKind::kFill ? !pass->Complete()
-                                     : pass->end == PassEnd::kFailed &&
-                                           pass->kind == RunKind::kWrite) {
+    if (pass->kind == RunKind::kFill
+            ? !pass->Complete()
+            : pass->end == PassEnd::kFailed && pass->kind == RunKind::kWrite) {
       return;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -181,6 +181,42 @@ std::vector<int> RunRecorder::Passes(const std::string& run) const {
     if (kind == run) mbs.push_back(mb);
   }
   return mbs;
+}
+
+bool IsReason(std::string_view line) {
+  return line.rfind("  ", 0) == 0 && line.rfind("  Init... ", 0) != 0 &&
+         line.rfind("  Write... ", 0) != 0 && line.rfind("  Reading: ", 0) != 0;
+}
+
+namespace {
+
+bool IsFailure(std::string_view line) {
+  return line == "Open Failed" || line == "Open Failed or Canceled" ||
+         line.rfind("Couldn't open ", 0) == 0 || line == "Reader Open Failed" ||
+         line == "Make sure nothing is using it." ||
+         line == "WriteThread Failed." || line == "Reader Thread Failed";
+}
+
+}  // namespace
+
+std::vector<std::string> WithoutReasons(const std::vector<std::string>& lines) {
+  std::vector<std::string> kept;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    kept.push_back(lines[i]);
+    const bool says = i + 1 < lines.size() && IsReason(lines[i + 1]);
+    // A cancelled fill has nothing to say; a failed one says why.
+    if (lines[i] == "InitThread Failed or was Canceled.") {
+      if (says) ++i;
+      continue;
+    }
+    if (!IsFailure(lines[i])) continue;
+    if (says) {
+      ++i;
+    } else {
+      ADD_FAILURE() << lines[i] << " says not why";
+    }
+  }
+  return kept;
 }
 
 int ThreadBaseline() {

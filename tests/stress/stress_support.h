@@ -7,11 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <map>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -36,6 +36,13 @@ bool LineMatches(std::string_view line, std::string_view format);
 // The %s part of `line` for a format with one %s, when the line matches.
 std::optional<std::string> PathIn(std::string_view line,
                                   std::string_view format);
+
+// A line that says why the line before it failed ("  Permission denied").
+bool IsReason(std::string_view line);
+// `lines` without the reasons, once each failure line has been seen to say
+// why (a test failure where one does not): the tests of which lines come
+// need not know what the system says.
+std::vector<std::string> WithoutReasons(const std::vector<std::string>& lines);
 
 // Every line the log stores, in order, marked with the thread that stored
 // it: window lines are stored while a command runs, worker lines only when

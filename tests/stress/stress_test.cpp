@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "core/file_commands.h"
+#include "core/log_commands.h"
 #include "core/run_commands.h"
 #include "core/timing.h"
-#include "core/log_commands.h"
-#include "tests/support/fake_view.h"
 #include "tests/stress/stress_support.h"
+#include "tests/support/fake_view.h"
 
 namespace ferrotick {
 namespace {
@@ -150,7 +150,15 @@ class WorkerLineChecker {
   }
 
   void Worker(const std::string& line) {
+    // Says why the worker line before it failed.
+    if (m_lastWorkerFailed && stress::IsReason(line)) {
+      m_lastWorkerFailed = false;
+      return;
+    }
     const Kind kind = Classify(line);
+    m_lastWorkerFailed = kind == Kind::kWriteFailed ||
+                         kind == Kind::kReaderFailed ||
+                         kind == Kind::kInitFailed;
     switch (kind) {
       case Kind::kInitProgress:
       case Kind::kInitDone:
@@ -231,6 +239,7 @@ class WorkerLineChecker {
   }
 
   std::set<std::string> m_paths;
+  bool m_lastWorkerFailed = false;
   std::size_t m_at = 0;
   int m_initsAlive = 0;
   int m_initsCancelled = 0;  // of those alive, how many a cancel reached
@@ -276,9 +285,8 @@ class StressDriver {
     if (m_reader) PressRead();
     if (m_writing) PressWrite();
     PressCancel();
-    const bool idle =
-        DrainUntil([&] { return m_bench.state.m_runs.empty(); },
-                   std::chrono::seconds(60));
+    const bool idle = DrainUntil([&] { return m_bench.state.m_runs.empty(); },
+                                 std::chrono::seconds(60));
     if (!idle) {
       Error("the runs did not end within 60 s of being stopped");
       m_stuck = true;
@@ -523,7 +531,7 @@ class StressDriver {
     for (std::size_t i = before; i < m_transcript.entries.size(); ++i) {
       lines.push_back(m_transcript.entries[i].text);
     }
-    return lines;
+    return stress::WithoutReasons(lines);
   }
 
   // What ChoosePath answers: mostly the test file, sometimes a cancel, a

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -38,10 +39,16 @@ class KernelSeam : public KernelCalls {
   long Write(int fd, const void* buffer, std::size_t n, std::uint64_t at,
              bool positional) override {
     Before(fd);
-    if (failWritesAfter >= 0 &&
-        writtenBytes.load() + n > static_cast<std::uint64_t>(failWritesAfter)) {
-      errno = EIO;
-      return -1;
+    // As a disk that fills up: a write across the limit is cut short at
+    // it, and the next fails.
+    if (failWritesAfter >= 0) {
+      const auto limit = static_cast<std::uint64_t>(failWritesAfter);
+      const std::uint64_t done = writtenBytes.load();
+      if (done >= limit) {
+        errno = EIO;
+        return -1;
+      }
+      n = std::min<std::uint64_t>(n, limit - done);
     }
     const long put = KernelCalls::Write(fd, buffer, n, at, positional);
     NoteWriter();
@@ -98,8 +105,8 @@ class KernelSeam : public KernelCalls {
   std::atomic<int> drops{0};
   std::atomic<std::uint64_t> writtenBytes{0};
   std::atomic<std::uint64_t> readBytes{0};
-  // Writes that would take the total past this many bytes fail with EIO;
-  // negative: none fail. Set before the run starts.
+  // Writes stop at this many bytes, the one across it cut short, the rest
+  // failing with EIO; negative: none fail. Set before the run starts.
   long long failWritesAfter = -1;
   // Called on the run's thread after each transfer that moved data, with
   // whether it wrote and the total of that kind so far; and at each sync.
@@ -122,8 +129,8 @@ class KernelSeam : public KernelCalls {
   void NoteWriter() {
     std::lock_guard<std::mutex> lock(m_mutex);
     const long sequence = m_sequence++;
-    auto [span, added] = m_spans.try_emplace(std::this_thread::get_id(),
-                                             sequence, sequence);
+    auto [span, added] =
+        m_spans.try_emplace(std::this_thread::get_id(), sequence, sequence);
     span->second.second = sequence;
   }
   void After(bool write, long moved) {

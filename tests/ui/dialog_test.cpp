@@ -1,16 +1,23 @@
 // The dialog's behaviour with the modal seam answered by a test double:
 // validation, keys, the log view, and every command through the window.
+#include <QClipboard>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest>
+#include <algorithm>
 #include <atomic>
+#include <deque>
 #include <thread>
 #include <vector>
 
@@ -45,17 +52,45 @@ QStringList Lines(const MessageLog& log) {
   return lines;
 }
 
-// What the screen shows of the list: the window's last painted pixels, not
-// a fresh paint, so a row that changed without asking for a paint shows as
-// it was. Paints come from a timer of a few milliseconds.
-QImage Shown(CLogView* view) {
+// What the screen shows of a widget: the window's last painted pixels, not
+// a fresh paint, so a widget that changed without asking for a paint shows
+// as it was. New rows are taken in once a frame.
+QImage ShownOf(QWidget* widget) {
   QCoreApplication::processEvents();
-  QWidget* window = view->window();
-  const QPoint at = view->viewport()->mapTo(window, QPoint(0, 0));
+  QWidget* window = widget->window();
+  const QPoint at = widget->mapTo(window, QPoint(0, 0));
   return window->screen()
-      ->grabWindow(window->winId(), at.x(), at.y(), view->viewport()->width(),
-                   view->viewport()->height())
-      .toImage();
+      ->grabWindow(window->winId(), at.x(), at.y(), widget->width(),
+                   widget->height())
+      .toImage()
+      .convertToFormat(QImage::Format_RGB32);
+}
+
+// The list's rows as the screen shows them.
+QImage Shown(CLogView* view) { return ShownOf(view->viewport()); }
+
+// Whether the screen shows what a fresh paint of the widget's present
+// state shows: the list's rows from its present top row, the scroll bar's
+// thumb where its value and range put it.
+bool ShownIsCurrent(QWidget* widget) {
+  return ShownOf(widget) ==
+         widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+bool ShownIsCurrent(CLogView* view) {
+  QScrollBar* bar = view->verticalScrollBar();
+  return ShownIsCurrent(view->viewport()) &&
+         (!bar->isVisible() || ShownIsCurrent(bar));
+}
+
+// Long enough for the list to take in new rows: two frames and a margin.
+int FrameWaitMs(CLogView* view) {
+  const qreal hertz = view->screen() ? view->screen()->refreshRate() : 60;
+  return 2 * static_cast<int>(1000 / std::clamp<qreal>(hertz, 24, 240)) + 5;
+}
+
+// The pixels of row `r` on screen (counted from the top row).
+QImage ShownRow(CLogView* view, const QImage& shown, int r) {
+  return shown.copy(0, r * view->RowHeight(), shown.width(), view->RowHeight());
 }
 
 // The log's rows in `image` of the list whose line has text but which show
@@ -135,8 +170,10 @@ class DialogTest : public QObject {
   void enterPressesClearOrTheFocusedButton();
   void escapeExitAndTheCloseBoxEndTheDialog();
   void escapeEndsTheModalLoop();
-  void logViewNeitherSelectsNorScrolls();
+  void logViewFollowsTheEndUnlessScrolledUp();
   void logIsAListToScrollAndSelectIn();
+  void longLinesShowTheirEndAndAWholeLineTooltip();
+  void selectedLinesAreCopied();
   void workerLinesArriveThroughTheWindowThread();
   void visibleRowsArePaintedDuringAFlood();
   void visibleRowsArePaintedDuringAWriteRun();
@@ -292,7 +329,7 @@ void DialogTest::escapeEndsTheModalLoop() {
   QVERIFY(sent);
 }
 
-void DialogTest::logViewNeitherSelectsNorScrolls() {
+void DialogTest::logViewFollowsTheEndUnlessScrolledUp() {
   Window w;
   QVERIFY(w.active);
   auto* view = qobject_cast<CLogView*>(w.dlg.Control(IDC_LOG));
@@ -302,28 +339,51 @@ void DialogTest::logViewNeitherSelectsNorScrolls() {
   for (int i = 0; i < 3; ++i) log.Append("first " + std::to_string(i));
   QTRY_VERIFY_WITH_TIMEOUT(BlankRows(view, log, Shown(view)).isEmpty(),
                            kWorkerWaitMs);
+  const int page = view->PageRows();
+
+  // At the end, the list follows new lines, a worker's too, without
+  // selecting them; the screen shows the last line.
   w.Click(IDC_CLEAR);
   for (int i = 0; i < 300; ++i) log.Append("line " + std::to_string(i));
-  QCOMPARE(view->model()->rowCount(), 300);
-  QCOMPARE(view->TopRow(), 0);  // stayed at the top
-
-  view->scrollTo(view->model()->index(150, 0),
-                 QAbstractItemView::PositionAtTop);
-  QCOMPARE(view->TopRow(), 150);
-  for (int i = 0; i < 300; ++i) log.Append("more");
-  QCoreApplication::processEvents();
-  QCOMPARE(view->TopRow(), 150);
+  std::thread worker([&log] {
+    for (int i = 0; i < 200; ++i) {
+      std::string line = "worker ";
+      line += std::to_string(i);
+      log.Append(line);
+    }
+  });
+  worker.join();
+  QTRY_COMPARE_WITH_TIMEOUT(view->TopRow(), 500 - page, kWorkerWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(ShownIsCurrent(view), kWorkerWaitMs);
+  QVERIFY(BlankRows(view, log, Shown(view)).isEmpty());
   QVERIFY(!view->selectionModel()->hasSelection());
-  QCOMPARE(view->model()->rowCount(), 600);
-  QVERIFY(BlankRows(view, log).isEmpty());
+
+  // Scrolled up, the view stays where it was, on screen too.
+  view->verticalScrollBar()->setValue(150);
+  QTRY_VERIFY_WITH_TIMEOUT(ShownIsCurrent(view), kWorkerWaitMs);
+  const QImage before = Shown(view);
+  for (int i = 0; i < 300; ++i) log.Append("more");
+  QTRY_COMPARE_WITH_TIMEOUT(view->verticalScrollBar()->maximum(), 800 - page,
+                            kWorkerWaitMs);
+  QTest::qWait(FrameWaitMs(view));
+  QCOMPARE(view->TopRow(), 150);
+  QVERIFY(Shown(view) == before);
+  QVERIFY(!view->selectionModel()->hasSelection());
+
+  // Back at the end, it follows again.
+  view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+  log.Append("last");
+  QTRY_COMPARE_WITH_TIMEOUT(view->TopRow(), 801 - page, kWorkerWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(ShownIsCurrent(view), kWorkerWaitMs);
+  QVERIFY(BlankRows(view, log, Shown(view)).isEmpty());
 
   // Bytes are stored as given and shown decoded as UTF-8.
   log.Append("caf\xc3\xa9");
   log.Append(std::string_view("\xff\x00z", 3));
-  QCOMPARE(view->model()->data(view->model()->index(600, 0)).toString(),
+  QCOMPARE(view->model()->data(view->model()->index(801, 0)).toString(),
            QStringLiteral("caf\u00e9"));
-  QCOMPARE(log.Line(601), std::string_view("\xff\x00z", 3));
-  QCOMPARE(view->model()->data(view->model()->index(601, 0)).toString().size(),
+  QCOMPARE(log.Line(802), std::string_view("\xff\x00z", 3));
+  QCOMPARE(view->model()->data(view->model()->index(802, 0)).toString().size(),
            3);
 
   w.Click(IDC_CLEAR);
@@ -340,6 +400,9 @@ void DialogTest::logIsAListToScrollAndSelectIn() {
   for (int i = 0; i < 1000; ++i) log.Append("line " + std::to_string(i));
   const int page = view->PageRows();
   QVERIFY(page > 3);
+  // The list followed the lines; the user goes back to the top.
+  QTRY_COMPARE(view->TopRow(), 1000 - page);
+  view->verticalScrollBar()->setValue(0);
 
   // A click selects the line under the mouse.
   const int height = view->RowHeight();
@@ -379,6 +442,113 @@ void DialogTest::logIsAListToScrollAndSelectIn() {
   QCOMPARE(view->currentIndex().row(), 0);
 }
 
+void DialogTest::longLinesShowTheirEndAndAWholeLineTooltip() {
+  Window w;
+  QVERIFY(w.active);
+  auto* view = qobject_cast<CLogView*>(w.dlg.Control(IDC_LOG));
+  MessageLog& log = w.dlg.Log();
+  std::string path = "/tmp";
+  for (int i = 0; i < 30; ++i) path += "/folder" + std::to_string(i);
+  path += "/testdata.tmp";
+  const std::string lines[] = {
+      "Using short.tmp",          path + " Closed.",     path + " deleted.",
+      "/mnt" + path + " Closed.", "<b>" + path + "</b>",
+  };
+  for (const std::string& line : lines) log.Append(line);
+  QTRY_VERIFY_WITH_TIMEOUT(ShownIsCurrent(view), kWorkerWaitMs);
+
+  // Cut in the middle: lines that differ only at their end or only at
+  // their start look different.
+  const QImage shown = Shown(view);
+  QVERIFY(ShownRow(view, shown, 1) != ShownRow(view, shown, 2));
+  QVERIFY(ShownRow(view, shown, 1) != ShownRow(view, shown, 3));
+
+  // A cut line's tooltip is the whole line; a whole line has none.
+  const auto tipAt = [view](int row) {
+    const QPoint at(view->viewport()->width() / 2,
+                    row * view->RowHeight() + view->RowHeight() / 2);
+    QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(view->viewport(), &help);
+  };
+  tipAt(0);
+  QVERIFY(!QToolTip::isVisible());
+  tipAt(1);
+  QTRY_VERIFY(QToolTip::isVisible());
+  QCOMPARE(QToolTip::text(), QString::fromStdString(lines[1]));
+  // Markup in a line is shown as the characters it is.
+  tipAt(4);
+  QTextDocument shownTip;
+  shownTip.setHtml(QToolTip::text());
+  QCOMPARE(shownTip.toPlainText(), QString::fromStdString(lines[4]));
+  QToolTip::hideText();
+}
+
+void DialogTest::selectedLinesAreCopied() {
+  Window w;
+  QVERIFY(w.active);
+  auto* view = qobject_cast<CLogView*>(w.dlg.Control(IDC_LOG));
+  MessageLog& log = w.dlg.Log();
+  QStringList all;
+  for (int i = 0; i < 200; ++i) {
+    log.Append("line " + std::to_string(i));
+    all << QStringLiteral("line %1").arg(i);
+  }
+  // The list followed the lines; the user goes back to the top.
+  QTRY_COMPARE(view->TopRow(), 200 - view->PageRows());
+  view->verticalScrollBar()->setValue(0);
+  QTRY_VERIFY_WITH_TIMEOUT(ShownIsCurrent(view), kWorkerWaitMs);
+  // The point in the middle of the `row`th line on screen.
+  const auto rowAt = [view](int row) {
+    return QPoint(20, row * view->RowHeight() + view->RowHeight() / 2);
+  };
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  clipboard->clear();
+
+  // A range with Shift, more lines with Ctrl, an earlier one last: copied
+  // in the log's order.
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rowAt(2));
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                    rowAt(4));
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                    rowAt(6));
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                    rowAt(0));
+  QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+  QCOMPARE(clipboard->text(),
+           QStringLiteral("line 0\nline 2\nline 3\nline 4\nline 6"));
+
+  // Shift+click up to a line far from the first one, scrolled off screen.
+  view->verticalScrollBar()->setValue(100);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rowAt(5));
+  view->verticalScrollBar()->setValue(0);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                    rowAt(3));
+  QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+  QCOMPARE(clipboard->text(), all.mid(3, 103).join(u'\n'));
+
+  // The context menu: Select All, then Copy.
+  const auto choose = [view, &rowAt](const QString& name) {
+    QContextMenuEvent open(QContextMenuEvent::Mouse, rowAt(1),
+                           view->viewport()->mapToGlobal(rowAt(1)));
+    QApplication::sendEvent(view->viewport(), &open);
+    QMenu* menu = nullptr;
+    QTRY_VERIFY(menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()));
+    QAction* action = nullptr;
+    for (QAction* each : menu->actions()) {
+      if (each->objectName() == name) action = each;
+    }
+    QVERIFY(action && action->isEnabled());
+    QTest::mouseClick(menu, Qt::LeftButton, {},
+                      menu->actionGeometry(action).center());
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+  };
+  choose(QStringLiteral("selectAllAction"));
+  if (QTest::currentTestFailed()) return;
+  choose(QStringLiteral("copyAction"));
+  if (QTest::currentTestFailed()) return;
+  QCOMPARE(clipboard->text(), all.join(u'\n'));
+}
+
 void DialogTest::workerLinesArriveThroughTheWindowThread() {
   Window w;
   MessageLog& log = w.dlg.Log();
@@ -403,33 +573,45 @@ void DialogTest::visibleRowsArePaintedDuringAFlood() {
   std::shared_ptr<EventSink> sink = w.dlg.State().Sink();
   constexpr int kWorkers = 3;
   constexpr int kGrabs = 12;
-  // The flood goes on until the screen has been looked at often enough,
-  // however slow the machine.
+  // Bursts keep step with the screen being looked at, so the flood goes on
+  // until it has been looked at often enough, however slow the machine,
+  // and never outgrows the window.
   std::atomic<int> grabs{0};
   std::atomic<int> sent{0};
   std::atomic<int> running{kWorkers};
   std::vector<std::thread> workers;
   for (int t = 0; t < kWorkers; ++t) {
     workers.emplace_back([&] {
-      for (int i = 0; grabs.load() < kGrabs; ++i) {
-        sink->OnEvent(ReadPass(i));
-        ++sent;
-        // As the runs of the window are paced, so is this flood, a little.
-        if (i % 1000 == 999) {
+      for (int burst = 0; burst < kGrabs; ++burst) {
+        for (int i = 0; i < 2000; ++i) {
+          sink->OnEvent(ReadPass(i));
+          ++sent;
+        }
+        while (grabs.load() <= burst) {
           std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
       }
       --running;
     });
   }
-  // Looked at while lines arrive: at the top, then where the user scrolled.
+  // Looked at while lines arrive: following the end, then where the user
+  // scrolled.
   QStringList blank;
+  QElapsedTimer clock;
+  clock.start();
+  std::deque<std::pair<qint64, std::size_t>> counts;  // ms, log lines
+  std::size_t settled = 0;
   while (running.load() > 0 || w.dlg.State().EventsWaiting()) {
-    // Rows the window had before the wait have had their time to paint.
-    const std::size_t shown = log.Count();
+    counts.emplace_back(clock.elapsed(), log.Count());
     QTest::qWait(5);
     if (grabs == 5) view->verticalScrollBar()->setValue(log.Count() / 2);
-    blank += BlankRows(view, log, Shown(view), shown);
+    // Rows the window had a frame's wait ago have had their time to paint.
+    while (!counts.empty() &&
+           clock.elapsed() - counts.front().first >= FrameWaitMs(view)) {
+      settled = counts.front().second;
+      counts.pop_front();
+    }
+    blank += BlankRows(view, log, Shown(view), settled);
     ++grabs;
   }
   for (std::thread& worker : workers) worker.join();
@@ -462,7 +644,7 @@ void DialogTest::visibleRowsArePaintedDuringAWriteRun() {
   for (int grab = 0; (grab < 40 || passes() <= 20) && !deadline.hasExpired();
        ++grab) {
     const std::size_t shown = log.Count();
-    QTest::qWait(25);
+    QTest::qWait(FrameWaitMs(view));
     if (grab == 20) view->verticalScrollBar()->setValue(log.Count() - 5);
     blank += BlankRows(view, log, Shown(view), shown);
   }
@@ -667,7 +849,8 @@ void DialogTest::useExistingOnASmallFileAndDelete() {
   QVERIFY(!QFileInfo::exists(path));
   w.Click(IDC_DELETE_FILE);
   QCOMPARE(w.LogLines().mid(1),
-           QStringList({"Couldn't delete ", "Make sure nothing is using it."}));
+           QStringList({"Couldn't delete ", "Make sure nothing is using it.",
+                        "  No such file or directory"}));
   // Delete leaves the tests and the title alone.
   QVERIFY(w.Button(IDC_WRITE)->isEnabled());
   QCOMPARE(w.dlg.windowTitle(), QStringLiteral("Ferrotick: ") + path);

@@ -235,7 +235,7 @@ void LayoutTest::startUpState() {
 
   auto* list = qobject_cast<CLogView*>(dlg.Control(IDC_LOG));
   QVERIFY(list);
-  QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
+  QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
   QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
 }
 

@@ -1,12 +1,16 @@
 // The real modal windows behind the seam: Qt's message box and its own
 // file dialog, driven by polling until each is the active window (keys
 // sent earlier would be lost).
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -59,6 +63,8 @@ class ModalTest : public QObject {
   void validationShowsAMessageBoxAndReturnsTheFocus();
   void createThroughQtsFileDialog();
   void openChooserNeedsAnExistingFile();
+  void typedNamesThatExistAreTakenAsTyped();
+  void allFilesListsDeviceNodes();
 };
 
 void ModalTest::validationShowsAMessageBoxAndReturnsTheFocus() {
@@ -195,6 +201,133 @@ void ModalTest::openChooserNeedsAnExistingFile() {
   QVERIFY(chosen);
   QCOMPARE(QFileInfo(QString::fromStdString(*chosen)).canonicalFilePath(),
            QFileInfo(existing).canonicalFilePath());
+}
+
+// A typed name that exists is what the user means: a file without an
+// extension, a device node. Qt would add ".tmp" to both.
+void ModalTest::typedNamesThatExistAreTakenAsTyped() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const QString plain = dir.filePath(QStringLiteral("plainfile"));
+  QFile file(plain);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  QVERIFY(file.resize(qint64{3} << 20));
+  file.close();
+  const QString previous = QDir::currentPath();
+  QVERIFY(QDir::setCurrent(dir.path()));
+  const auto back = qScopeGuard([&previous] { QDir::setCurrent(previous); });
+
+  CBenchDlg dlg;
+  dlg.show();
+  QVERIFY(QTest::qWaitForWindowActive(&dlg));
+  // Types `name` into the chooser; `openEnabled` tells whether its Open or
+  // Save button took the name; an overwrite question is answered Yes.
+  bool openEnabled = false;
+  bool askedToOverwrite = false;
+  QString refused;
+  auto answer = [&](const QString& name) {
+    openEnabled = false;
+    askedToOverwrite = false;
+    refused.clear();
+    WhenActive<QFileDialog>([&, name](QFileDialog* chooser) {
+      QLineEdit* edit = FileNameEdit(chooser);
+      edit->setText(name);
+      auto* buttons =
+          chooser->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+      QPushButton* accept = buttons->button(QDialogButtonBox::Open);
+      if (!accept) accept = buttons->button(QDialogButtonBox::Save);
+      openEnabled = accept && accept->isEnabled();
+      // Any other box is a refusal: the chooser is then cancelled, so
+      // that the checks below fail rather than wait.
+      QPointer<QFileDialog> open = chooser;
+      WhenActive<QMessageBox>([&, open](QMessageBox* box) {
+        if (QAbstractButton* yes = box->button(QMessageBox::Yes)) {
+          askedToOverwrite = true;
+          yes->click();
+          return;
+        }
+        refused = box->text();
+        box->reject();
+        if (open) open->reject();
+      });
+      QTest::keyClick(edit, Qt::Key_Return);
+    });
+  };
+  // Whether the log holds `text` as a line from line `from` on.
+  const auto logged = [&dlg](const QString& text, std::size_t from = 0) {
+    const QByteArray bytes = text.toUtf8();
+    for (std::size_t i = from; i < dlg.Log().Count(); ++i) {
+      if (dlg.Log().Line(i) == bytes.constData()) return true;
+    }
+    return false;
+  };
+
+  answer(QStringLiteral("plainfile"));
+  QTest::mouseClick(dlg.Control(IDC_USE_EXISTING), Qt::LeftButton);
+  QCOMPARE(refused, QString());
+  QVERIFY(openEnabled);
+  QVERIFY(logged(QStringLiteral("Using ") + plain));
+  QCOMPARE(dlg.State().m_nFileSizeMB.load(), 3);
+
+  answer(QStringLiteral("/dev/null"));
+  QTest::mouseClick(dlg.Control(IDC_USE_EXISTING), Qt::LeftButton);
+  QCOMPARE(refused, QString());
+  QVERIFY(openEnabled);
+  QVERIFY(logged(QStringLiteral("Using /dev/null")));
+
+  // Create on a typed device node asks before overwriting it and fills
+  // the device itself, not a new file "/dev/null.tmp" beside it.
+  auto* fileSize = qobject_cast<QLineEdit*>(dlg.Control(IDC_FILE_SIZE));
+  fileSize->setText(QStringLiteral("1"));
+  const std::size_t before = dlg.Log().Count();
+  answer(QStringLiteral("/dev/null"));
+  QTest::mouseClick(dlg.Control(IDC_CREATE), Qt::LeftButton);
+  QVERIFY(askedToOverwrite);
+  QVERIFY(logged(QStringLiteral("/dev/null"), before));
+  QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("/dev/null Closed."), before),
+                           20000);
+  const bool stray = QFile::exists(QStringLiteral("/dev/null.tmp"));
+  if (stray) QFile::remove(QStringLiteral("/dev/null.tmp"));
+  QVERIFY(!stray);
+}
+
+// "All Files" lists device nodes, so a disk or a loop device can be picked
+// from the list like any file.
+void ModalTest::allFilesListsDeviceNodes() {
+  CQtModalHost host;
+  bool listed = false;
+  WhenActive<QFileDialog>([&](QFileDialog* chooser) {
+    // A failed check below returns here: the chooser must not stay open.
+    const auto cancel = qScopeGuard([chooser] {
+      if (chooser->isVisible()) chooser->reject();
+    });
+    chooser->selectNameFilter(QStringLiteral("All Files (*)"));
+    auto* list = chooser->findChild<QListView*>(QStringLiteral("listView"));
+    QModelIndex null;
+    // The folder is read on a thread of Qt's own.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+          const QModelIndex root = list->rootIndex();
+          for (int row = 0; row < list->model()->rowCount(root); ++row) {
+            const QModelIndex index = list->model()->index(row, 0, root);
+            if (index.data().toString() == QStringLiteral("null")) {
+              null = index;
+              return true;
+            }
+          }
+          return false;
+        }(),
+        10000);
+    listed = true;
+    list->setCurrentIndex(null);
+    auto* buttons =
+        chooser->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
+  });
+  const std::optional<std::string> chosen =
+      host.ChoosePath(nullptr, OpenRequest("/dev"));
+  QVERIFY2(listed, "/dev/null is not listed under All Files");
+  QCOMPARE(chosen, std::optional<std::string>("/dev/null"));
 }
 
 }  // namespace ferrotick::ui::test
