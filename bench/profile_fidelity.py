@@ -8,8 +8,9 @@ round by round (A B, B A, A B, ...):
      the eight cells, each after its untimed warm-up (the smaller of 0.5 s
      and a quarter of S), on a test file it writes with random data first
   B  fio with the matching job for each cell, as eight jobs one after the
-     other (--stonewall) in the same order, on a file of the same size in
-     the same folder that fio lays out once:
+     other (--stonewall) in the same order, on a new file of the same size
+     in the same folder that a first job writes whole (1 MiB, depth 8, as
+     our fill), so that both read a file just written:
        --ioengine=io_uring --direct=1 --iodepth=N --bs=1M|4k
        --rw=read|write|randread|randwrite --time_based --runtime=S
        --ramp_time=(the same warm-up) --size=MB --filename=FILE
@@ -79,6 +80,12 @@ def fio_command(args, path):
            "--size=%dM" % args.size, "--direct=1", "--ioengine=io_uring",
            "--time_based", "--runtime=%gs" % args.seconds,
            "--ramp_time=%dms" % round(warmup(args.seconds) * 1000)]
+    # As ours does: a new file, made sparse and written whole first, so that
+    # neither program reads a file the other wrote more recently into a
+    # cache beneath the file system.
+    cmd += ["--name=fill", "--rw=write", "--bs=1M", "--iodepth=8",
+            "--time_based=0", "--runtime=0", "--ramp_time=0",
+            "--fallocate=none"]
     for name, rw, bs, depth in CELLS:
         cmd += ["--name=" + name.replace(" ", "-"), "--rw=" + rw,
                 "--bs=" + bs, "--iodepth=%d" % depth, "--stonewall"]
@@ -86,11 +93,15 @@ def fio_command(args, path):
 
 
 def fio(args, path):
+    if os.path.exists(path):
+        os.unlink(path)
     out = subprocess.run(fio_command(args, path), check=True,
                          capture_output=True, text=True).stdout
     report = json.loads(out[out.index("{"):])
     rates = {}
-    for (name, rw, _, _), job in zip(CELLS, report["jobs"]):
+    jobs = report["jobs"][1:]  # past the fill
+    assert len(jobs) == len(CELLS), report["jobs"]
+    for (name, rw, _, _), job in zip(CELLS, jobs):
         side = job["read" if rw.endswith("read") else "write"]
         rates[name] = side["bw_bytes"] / 1e6
     return rates
@@ -112,8 +123,9 @@ def markdown(results, args, started, loads, commit):
         "--runs 1 --json` (A) and fio (B) one after the other, the order "
         "turning each round (A B, B A, ...); the first round is a warm-up and "
         "is dropped. fio runs the matching job for each cell, as eight jobs in "
-        "our order (`--stonewall`) on a file of the same size in the same "
-        "folder: `--ioengine=io_uring --direct=1 --iodepth=N --bs=1M|4k "
+        "our order (`--stonewall`), on a new file of the same size in the same "
+        "folder that a first job writes whole as our fill does (`--rw=write "
+        "--bs=1M --iodepth=8`, sparse before): `--ioengine=io_uring --direct=1 --iodepth=N --bs=1M|4k "
         "--rw=read|write|randread|randwrite --time_based --runtime=%gs "
         "--ramp_time=%dms`, our warm-up; ours runs its depth-1 cells with "
         "pread/pwrite. Each cell is the median of the paired ratios ours / fio "
