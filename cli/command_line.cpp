@@ -44,8 +44,9 @@ struct Builder {
   std::string pattern = "letters";
 
   void Path(CLI::App* command, const char* name, const char* what) {
-    command->add_option(name, o.path, what)->required()->check(
-        [](const std::string& path) {
+    command->add_option(name, o.path, what)
+        ->required()
+        ->check([](const std::string& path) {
           return path.empty() ? std::string("must not be empty")
                               : std::string();
         });
@@ -57,17 +58,17 @@ struct Builder {
   }
   void Buffer(CLI::App* command, int defaultKB) {
     command
-        ->add_option("--buffer", buffer,
-                     "KB per read or write (default " +
-                         std::to_string(defaultKB) + ")")
+        ->add_option(
+            "--buffer", buffer,
+            "KB per read or write (default " + std::to_string(defaultKB) + ")")
         ->type_name("KB")
         ->check(CLI::Range(kMinBufferKB, kMaxBufferKB));
   }
   void Passes(CLI::App* command, int defaultPasses) {
     command
-        ->add_option("--passes", passes,
-                     "passes to make (default " +
-                         std::to_string(defaultPasses) + ")")
+        ->add_option(
+            "--passes", passes,
+            "passes to make (default " + std::to_string(defaultPasses) + ")")
         ->type_name("N")
         ->check(CLI::Range(1, kMaxPasses));
   }
@@ -81,10 +82,11 @@ struct Builder {
     if (writes) {
       command->add_flag("--sync", o.run.sync,
                         "fdatasync before each pass's clock stops");
-      command->add_option("--pattern", pattern,
-                          "what to write: letters (zeros for a fill, one "
-                          "letter per write pass), or random data that "
-                          "neither compresses nor repeats")
+      command
+          ->add_option("--pattern", pattern,
+                       "what to write: letters (zeros for a fill, one "
+                       "letter per write pass), or random data that "
+                       "neither compresses nor repeats")
           ->check(CLI::IsMember({"letters", "random"}));
     }
     command->add_flag("--json", o.json,
@@ -113,8 +115,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CliOptions o;
   Builder b{o};
   CLI::App app("Measures how fast a disk writes and reads a file.", kProgram);
-  app.set_version_flag("-V,--version",
-                       std::string(kProgram) + " " + kVersion,
+  app.set_version_flag("-V,--version", std::string(kProgram) + " " + kVersion,
                        "show the version and exit");
   app.set_help_flag("-h,--help", "show this help and exit");
   app.require_subcommand(1);
@@ -261,8 +262,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     o.fileSizeMB = kProfileFileSizeMB;
   }
   const bool measuring = o.command == Command::kMeasure;
-  o.bufferKB =
-      b.buffer ? b.buffer : measuring ? kMeasureBufferKB : kDefaultBufferKB;
+  o.bufferKB = b.buffer    ? b.buffer
+               : measuring ? kMeasureBufferKB
+                           : kDefaultBufferKB;
   o.passes = b.passes ? b.passes : measuring ? kMeasurePasses : 1;
   o.run.pattern = *PatternFromName(b.pattern);
   o.progress = !b.noProgress;
