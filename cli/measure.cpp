@@ -1,7 +1,5 @@
 #include "cli/measure.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +14,7 @@
 #include "cli/output.h"
 #include "cli/run_driver.h"
 #include "cli/targets.h"
+#include "cli/test_place.h"
 #include "core/disk_facts.h"
 #include "core/log_lines.h"
 #include "core/scratch_file.h"
@@ -28,12 +27,6 @@ namespace {
 // Past this share of the file still cached after a drop, the file system
 // is taken to ignore the drop.
 constexpr double kIgnoredDropShare = 0.5;
-
-std::string ParentFolder(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // A phase shows a progress line on a terminal, and with --verbose its log
 // lines; it keeps the rates of its passes.
@@ -102,47 +95,18 @@ class PhasePresenter : public RunPresenter {
 }  // namespace
 
 int RunMeasure(const CliOptions& options, StopSignals& signals) {
-  const std::string given = FullPath(options.path);
+  const int sizeMB = options.fileSizeMB.value();
+  const std::optional<TestPlace> place =
+      CheckTestPlace(options.path, sizeMB, "measure", options.json);
+  if (!place) return kExitFailed;
+  const DiskFacts* const facts = &place->facts;
   const auto fail = [&](const std::string& where, const std::string& message,
                         const std::string& detail) {
     ReportError(options.json, "measure", where, message, detail);
     return kExitFailed;
   };
-  struct stat info {};
-  const bool exists = ::stat(given.c_str(), &info) == 0;
-  if (!exists && errno == ELOOP) {
-    return fail(given, "is a symbolic link loop", "");
-  }
-  const bool folder = exists && S_ISDIR(info.st_mode);
-  if (exists && !folder) {
-    return fail(given, "already exists",
-                "measure makes its own test file and removes it afterwards; "
-                "give a folder or a new file name");
-  }
-  const std::string place = folder ? given : ParentFolder(given);
-  const std::optional<DiskFacts> facts = ReadDiskFacts(place);
-  if (!facts) {
-    return fail(place, "cannot examine the folder", std::strerror(errno));
-  }
-  if (facts->pseudo) {
-    return fail(place,
-                "is on " + facts->fileSystem +
-                    ", a file system of the kernel's own that holds no files "
-                    "to measure",
-                "give a folder on a disk");
-  }
-  const int sizeMB = options.fileSizeMB.value();
-  const std::uint64_t needed = static_cast<std::uint64_t>(sizeMB) * kBytesPerMB;
-  if (facts->freeBytes < needed) {
-    return fail(place, "not enough free space",
-                Format("the test file needs %d MiB and %llu MiB are free; "
-                       "give a smaller --size",
-                       sizeMB,
-                       static_cast<unsigned long long>(facts->freeBytes /
-                                                       kBytesPerMB)));
-  }
   MeasureReport report;
-  report.folder = place;
+  report.folder = place->folder;
   report.facts = *facts;
   report.sizeMB = sizeMB;
   report.bufferKB = options.bufferKB;
@@ -152,14 +116,15 @@ int RunMeasure(const CliOptions& options, StopSignals& signals) {
     if (!options.json) ErrorLine(std::string(kProgram) + ": warning: " + text);
   };
   if (facts->inMemory) {
-    warn(place + " is on " + facts->fileSystem +
+    warn(place->folder + " is on " + facts->fileSystem +
          ", which keeps files in memory: the rates are the memory's, not a "
          "disk's");
   }
 
   ScratchFile file;
-  if (!file.Make(given, folder, "ferrotick-measure")) {
-    return fail(given, "cannot create the test file", std::strerror(errno));
+  if (!file.Make(place->given, place->isFolder, "ferrotick-measure")) {
+    return fail(place->given, "cannot create the test file",
+                std::strerror(errno));
   }
   report.path = file.Path();
   Output out;

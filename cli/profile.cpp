@@ -1,7 +1,5 @@
 #include "cli/profile.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -13,6 +11,7 @@
 #include "cli/output.h"
 #include "cli/profile_report.h"
 #include "cli/targets.h"
+#include "cli/test_place.h"
 #include "core/disk_facts.h"
 #include "core/disk_profile.h"
 #include "core/scratch_file.h"
@@ -25,12 +24,6 @@ namespace {
 constexpr int kIdleMs = 100;
 // After giving up on the profile: how long its transfers may take to end.
 constexpr std::chrono::milliseconds kAbandonWait{1000};
-
-std::string ParentFolder(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::uint64_t DrawSeed() {
   std::random_device device;
@@ -147,60 +140,31 @@ std::string WhyItEnded(const ProfileEnd& end, const ProfileReport& report) {
 }  // namespace
 
 int RunProfile(const CliOptions& options, StopSignals& signals) {
-  const std::string given = FullPath(options.path);
+  const int sizeMB = options.fileSizeMB.value();
+  const std::optional<TestPlace> place =
+      CheckTestPlace(options.path, sizeMB, "profile", options.json);
+  if (!place) return kExitFailed;
   const auto fail = [&](const std::string& where, const std::string& message,
                         const std::string& detail) {
     ReportError(options.json, "profile", where, message, detail);
     return kExitFailed;
   };
-  struct stat info {};
-  const bool exists = ::stat(given.c_str(), &info) == 0;
-  if (!exists && errno == ELOOP) {
-    return fail(given, "is a symbolic link loop", "");
-  }
-  const bool folder = exists && S_ISDIR(info.st_mode);
-  if (exists && !folder) {
-    return fail(given, "already exists",
-                "profile makes its own test file and removes it afterwards; "
-                "give a folder or a new file name");
-  }
-  const std::string place = folder ? given : ParentFolder(given);
-  const std::optional<DiskFacts> facts = ReadDiskFacts(place);
-  if (!facts) {
-    return fail(place, "cannot examine the folder", std::strerror(errno));
-  }
-  if (facts->pseudo) {
-    return fail(place,
-                "is on " + facts->fileSystem +
-                    ", a file system of the kernel's own that holds no files "
-                    "to measure",
-                "give a folder on a disk");
-  }
-  if (facts->inMemory) {
-    return fail(place,
-                "is on " + facts->fileSystem +
+  if (place->facts.inMemory) {
+    return fail(place->folder,
+                "is on " + place->facts.fileSystem +
                     ", which keeps files in memory: direct I/O to a disk is "
                     "not possible there",
                 "give a folder on a disk");
   }
-  const int sizeMB = options.fileSizeMB.value();
-  const std::uint64_t needed = static_cast<std::uint64_t>(sizeMB) * kBytesPerMB;
-  if (facts->freeBytes < needed) {
-    return fail(place, "not enough free space",
-                Format("the test file needs %d MiB and %llu MiB are free; "
-                       "give a smaller --size",
-                       sizeMB,
-                       static_cast<unsigned long long>(facts->freeBytes /
-                                                       kBytesPerMB)));
-  }
 
   ScratchFile file;
-  if (!file.Make(given, folder, "ferrotick-profile")) {
-    return fail(given, "cannot create the test file", std::strerror(errno));
+  if (!file.Make(place->given, place->isFolder, "ferrotick-profile")) {
+    return fail(place->given, "cannot create the test file",
+                std::strerror(errno));
   }
   ProfileDescription description;
   description.path = file.Path();
-  description.fileBytes = needed;
+  description.fileBytes = static_cast<std::uint64_t>(sizeMB) * kBytesPerMB;
   description.seconds = options.seconds;
   description.warmupSeconds = WarmupSeconds(options.seconds);
   description.runs = options.runs;
@@ -208,8 +172,8 @@ int RunProfile(const CliOptions& options, StopSignals& signals) {
 
   ProfileReport report;
   report.path = file.Path();
-  report.folder = place;
-  report.facts = *facts;
+  report.folder = place->folder;
+  report.facts = place->facts;
   report.sizeMB = sizeMB;
   report.seconds = description.seconds;
   report.warmupSeconds = description.warmupSeconds;
