@@ -1,13 +1,10 @@
 #include "core/disk_profile.h"
 
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
 #include <utility>
 
 #include "core/file_handle.h"
@@ -55,7 +52,7 @@ std::uint64_t RunSeed(std::uint64_t seed, int cell, int run) {
   return SplitMix64(state);
 }
 
-class ProfileCore {
+class ProfileCore : public RunState {
  public:
   explicit ProfileCore(ProfileDescription description)
       : m_description(std::move(description)) {}
@@ -81,18 +78,18 @@ class ProfileCore {
     return std::exchange(m_events, {});
   }
   void RequestStop() { m_stop.store(true); }
-  void Abandon() {
+  void Abandon() override {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bAbandoned = true;
     m_stop.store(true);
     m_wake = nullptr;
     m_events.clear();
   }
-  bool WaitEnded(std::chrono::milliseconds limit) {
+  bool WaitEnded(std::chrono::milliseconds limit) override {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_cv.wait_for(lock, limit, [this] { return m_bEnded; });
   }
-  bool Ended() {
+  bool Ended() const override {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_bEnded;
   }
@@ -201,7 +198,7 @@ class ProfileCore {
   std::atomic<bool> m_stop{false};
   FileHandle m_writer;  // the profile's thread only
   FileHandle m_reader;
-  std::mutex m_mutex;
+  mutable std::mutex m_mutex;
   std::condition_variable m_cv;
   std::vector<ProfileEvent> m_events;  // guarded by m_mutex
   std::function<void()> m_wake;        // guarded by m_mutex
@@ -213,15 +210,7 @@ class ProfileCore {
 DiskProfile::DiskProfile(ProfileDescription description)
     : m_core(std::make_shared<ProfileCore>(std::move(description))) {}
 
-DiskProfile::~DiskProfile() {
-  if (!m_thread.joinable()) return;
-  if (m_core->Ended()) {
-    m_thread.join();
-  } else {
-    m_core->Abandon();
-    m_thread.detach();
-  }
-}
+DiskProfile::~DiskProfile() = default;
 
 const ProfileDescription& DiskProfile::Description() const {
   return m_core->Description();
@@ -229,24 +218,7 @@ const ProfileDescription& DiskProfile::Description() const {
 
 bool DiskProfile::Start(std::function<void()> wake) {
   m_core->SetWake(std::move(wake));
-  // Ctrl-C, SIGTERM and SIGHUP go to the thread that waits for them, not
-  // to this one deep in its transfers; faults stay where they happen.
-  sigset_t blocked;
-  sigset_t previous;
-  ::sigfillset(&blocked);
-  for (int fault :
-       {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT}) {
-    ::sigdelset(&blocked, fault);
-  }
-  ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-  bool started = true;
-  try {
-    m_thread = std::thread([core = m_core] { core->Body(); });
-  } catch (const std::system_error&) {
-    started = false;
-  }
-  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  return started;
+  return m_thread.Start(m_core, [core = m_core] { core->Body(); });
 }
 
 std::vector<ProfileEvent> DiskProfile::Take() { return m_core->Take(); }
@@ -256,9 +228,7 @@ void DiskProfile::RequestStop() { m_core->RequestStop(); }
 void DiskProfile::Abandon() { m_core->Abandon(); }
 
 bool DiskProfile::WaitEnded(std::chrono::milliseconds limit) {
-  const bool ended = m_core->WaitEnded(limit);
-  if (ended && m_thread.joinable()) m_thread.join();
-  return ended;
+  return m_thread.WaitEnded(limit);
 }
 
 }  // namespace ferrotick

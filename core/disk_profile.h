@@ -12,12 +12,12 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <variant>
 #include <vector>
 
 #include "core/queued_io.h"
 #include "core/run_events.h"
+#include "core/run_thread.h"
 
 namespace ferrotick {
 
@@ -92,8 +92,8 @@ class ProfileCore;
 class DiskProfile {
  public:
   explicit DiskProfile(ProfileDescription description);
-  // Joins a thread that has ended; one still going is abandoned and left
-  // to end by itself, never waited for.
+  // A thread still going is abandoned and left to end by itself, never
+  // waited for.
   ~DiskProfile();
   DiskProfile(const DiskProfile&) = delete;
   DiskProfile& operator=(const DiskProfile&) = delete;
@@ -113,7 +113,7 @@ class DiskProfile {
 
  private:
   std::shared_ptr<ProfileCore> m_core;
-  std::thread m_thread;
+  RunThread m_thread;
 };
 
 }  // namespace ferrotick

@@ -1,11 +1,7 @@
 #include "core/run.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <atomic>
 #include <cerrno>
-#include <system_error>
 #include <utility>
 
 #include "core/run_core.h"
@@ -13,31 +9,6 @@
 namespace ferrotick {
 
 namespace {
-
-// Blocks the asynchronous signals on the calling thread for its life; a
-// thread started meanwhile keeps that mask, so Ctrl-C, SIGTERM and SIGHUP
-// reach the thread that waits for them, not a run deep in its transfers.
-class AsyncSignalsBlocked {
- public:
-  AsyncSignalsBlocked() {
-    sigset_t blocked;
-    ::sigfillset(&blocked);
-    // Faults are raised on the thread that causes them and stay deliverable.
-    for (int fault :
-         {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT}) {
-      ::sigdelset(&blocked, fault);
-    }
-    ::pthread_sigmask(SIG_BLOCK, &blocked, &m_previous);
-  }
-  ~AsyncSignalsBlocked() {
-    ::pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
-  }
-  AsyncSignalsBlocked(const AsyncSignalsBlocked&) = delete;
-  AsyncSignalsBlocked& operator=(const AsyncSignalsBlocked&) = delete;
-
- private:
-  sigset_t m_previous;
-};
 
 OpenMode ModeOf(RunKind kind) {
   switch (kind) {
@@ -176,15 +147,7 @@ void RunCore::Body(std::shared_ptr<EventSink> sink,
 Run::Run(RunDescription description)
     : m_core(std::make_shared<RunCore>(std::move(description))) {}
 
-Run::~Run() {
-  if (!m_thread.joinable()) return;
-  if (m_core->Ended()) {
-    m_thread.join();
-  } else {
-    m_core->Abandon();
-    m_thread.detach();
-  }
-}
+Run::~Run() = default;
 
 const RunDescription& Run::Description() const { return m_core->Description(); }
 
@@ -203,16 +166,8 @@ void Run::Adopt(FileHandle file) { m_core->File() = std::move(file); }
 
 bool Run::Start(std::shared_ptr<EventSink> sink, const Run* after) {
   std::shared_ptr<RunCore> previous = after ? after->m_core : nullptr;
-  try {
-    const AsyncSignalsBlocked blocked;
-    m_thread = std::thread(
-        [core = m_core, sink = std::move(sink), previous]() mutable {
-          core->Body(std::move(sink), std::move(previous));
-        });
-  } catch (const std::system_error&) {
-    return false;
-  }
-  return true;
+  return m_thread.Start(m_core, [core = m_core, sink = std::move(sink),
+                                 previous] { core->Body(sink, previous); });
 }
 
 void Run::RequestStop() { m_core->RequestStop(); }
@@ -220,9 +175,7 @@ void Run::RequestStop() { m_core->RequestStop(); }
 bool Run::StopRequested() const { return m_core->StopRequested(); }
 
 bool Run::WaitEnded(std::chrono::milliseconds limit) {
-  const bool ended = m_core->WaitEnded(limit);
-  if (ended && m_thread.joinable()) m_thread.join();
-  return ended;
+  return m_thread.WaitEnded(limit);
 }
 
 bool Run::Ended() const { return m_core->Ended(); }

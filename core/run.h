@@ -6,11 +6,11 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <thread>
 
 #include "core/file_handle.h"
 #include "core/run_description.h"
 #include "core/run_events.h"
+#include "core/run_thread.h"
 
 namespace ferrotick {
 
@@ -19,8 +19,8 @@ class RunCore;
 class Run {
  public:
   explicit Run(RunDescription description);
-  // Joins a thread that has ended; one still going is abandoned and left
-  // to end by itself (it holds what it uses), never waited for.
+  // A thread still going when the run goes is abandoned and left to end
+  // by itself (it holds what it uses), never waited for.
   ~Run();
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
@@ -51,7 +51,7 @@ class Run {
 
  private:
   std::shared_ptr<RunCore> m_core;
-  std::thread m_thread;
+  RunThread m_thread;
 };
 
 }  // namespace ferrotick

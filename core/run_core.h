@@ -14,6 +14,7 @@
 #include "core/file_handle.h"
 #include "core/run_description.h"
 #include "core/run_events.h"
+#include "core/run_thread.h"
 #include "core/timing.h"
 #include "core/transfer_buffer.h"
 
@@ -22,7 +23,7 @@ namespace ferrotick {
 // Thrown inside a run's thread once it is abandoned; ends it silently.
 struct RunAbandoned {};
 
-class RunCore {
+class RunCore : public RunState {
  public:
   explicit RunCore(RunDescription description);
 
@@ -44,9 +45,9 @@ class RunCore {
 
   // The owner's side.
   void RequestStop();
-  void Abandon();
-  bool WaitEnded(std::chrono::milliseconds limit);
-  bool Ended() const;
+  void Abandon() override;
+  bool WaitEnded(std::chrono::milliseconds limit) override;
+  bool Ended() const override;
   // The thread's whole life.
   void Body(std::shared_ptr<EventSink> sink, std::shared_ptr<RunCore> after);
 
