@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes bench/RESULTS.md from the JSON lines the benchmarks left in a
-results folder: fidelity.jsonl, honest.jsonl, placement.jsonl, flood.jsonl,
+results folder: fidelity.jsonl, honest.jsonl, compress.jsonl, flood.jsonl,
+before_after.jsonl,
 dialog.jsonl."""
 
 import argparse
@@ -194,34 +195,33 @@ def main():
     else:
         lines.append("Not run.")
 
-    placement = load(args.results, "placement.jsonl")
-    if placement:
-        offsets = [o["offset"] for o in placement[0]["offsets"]]
+    compress = load(args.results, "compress.jsonl")
+    lines += ["", "### On a file system that compresses", ""]
+    if compress:
         lines += [
+            "`bench/compressing_btrfs.py`: `measure --json` against fio's "
+            "sequential write of 1 MiB blocks with `fdatasync` at the end, "
+            "on btrfs mounted with `compress-force=zstd` on a loop device, "
+            "in rotating rounds (the first dropped); the bytes that reached "
+            "the device come from the loop device's own statistics.",
             "",
-            "### Where the buffer sits",
-            "",
-            "`bench/placement`: cached reads and in-place rewrites of a "
-            "128 MB file, the buffer at each page offset in rotating rounds, "
-            "timed by the thread's CPU time. Each cell is the median ratio of "
-            "the offset's rate to offset 0's (above 1: faster); \"best\" is "
-            "the fastest offset where it beats offset 0 by 3% or more, else "
-            "+0. Buffered runs place their buffer by "
-            "`TransferBuffer::PageOffset`, direct I/O at offset 0.",
-            "",
-            "| run | buffer | rounds | " +
-            " | ".join("+%d" % o for o in offsets[1:]) + " | best |",
-            "|---|---|---|" + "---|" * len(offsets),
+            "| program | pairs | write rate / fio's (median [min, max]) | "
+            "median write MiB/s | bytes at the device / bytes written "
+            "(median) |",
+            "|---|---|---|---|---|",
         ]
-        for r in placement:
-            cells = r["offsets"]
-            best = max(cells, key=lambda c: c["ratio"])
-            if best["ratio"] < 1.03:
-                best = cells[0]
-            lines.append("| %s | %d KB | %d | %s | +%d |" % (
-                r["run"], r["buffer_kb"], r["rounds"],
-                " | ".join("%.3f" % c["ratio"] for c in cells[1:]),
-                best["offset"]))
+        for r in compress:
+            for name, key in (("ours", "A"), ("before", "A0"), ("fio", "B")):
+                if key not in r:
+                    continue
+                v = r.get(key + "_vs_fio")
+                lines.append("| %s | %d | %s | %.1f | %.3f |" % (
+                    name, r["pairs"],
+                    "%.3f [%.3f, %.3f]" % (v["median"], v["min"], v["max"])
+                    if v else "1", r[key]["median_mib_per_s"],
+                    r[key]["device_share"]))
+    else:
+        lines.append("Not run (needs root, losetup, mkfs.btrfs and fio).")
 
     lines += ["", "## 2. The hand-over under a flood", ""]
     lines.append("| measure | result | target | met |")
@@ -267,6 +267,25 @@ def main():
         lines.append("| dialog: longest event-loop stall under a flood | "
                      "TODO: not measured (the dialog was not built) | "
                      "< 50 ms | - |")
+
+    before_after = load(args.results, "before_after.jsonl")
+    if before_after:
+        lines += [
+            "",
+            "Before and after, `bench/before_after.py`: the same measures "
+            "from two builds in interleaved pairs (the first dropped); "
+            "after / before per pair (stall: below 1 is shorter).",
+            "",
+            "| measure | pairs | after / before (median [min, max]) | "
+            "median before | median after |",
+            "|---|---|---|---|---|",
+        ]
+        for r in before_after:
+            v = r["after_over_before"]
+            lines.append("| %s | %d | %.3f [%.3f, %.3f] | %s | %s |" % (
+                r["measure"], r["pairs"], v["median"], v["min"], v["max"],
+                format(r["median_before"], ","),
+                format(r["median_after"], ",")))
 
     lines += ["", "## 3. Start-up", ""]
     lines.append("| measure | result | target | met |")

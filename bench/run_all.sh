@@ -6,7 +6,9 @@
 #           $TMPDIR or /tmp); needs about 1.1 GB free
 #   --quick 256 MB files only, 3 pairs: a few minutes instead of ~1 hour
 # FERROTICK_BENCH_BASELINE_CLI=PATH measures an earlier ferrotick-cli in the
-# same rounds, for before and after.
+# same rounds, for before and after; FERROTICK_BENCH_BASELINE_BUILD=DIR, an
+# earlier build of this folder, its flood and dialog benchmarks.
+# FERROTICK_BENCH_SIZES=256 leaves out the 1 GB files (default 256,1024).
 set -euo pipefail
 
 quick=0
@@ -53,16 +55,25 @@ if [ $quick = 1 ]; then
   fidelity --out "$results/honest.jsonl" --honest --sizes 256 \
     --buffers 128 --pairs 3
 else
-  # Where a buffer copies fastest, per buffer size (thread CPU time, which
-  # other programs on the machine disturb less than wall time).
-  "$build/placement" "$disk/placement.tmp" --clock cpu --rounds 9 \
-    | tee "$results/placement.jsonl"
-  fidelity --out "$results/fidelity.jsonl" --sizes 256,1024 --pairs 9
+  sizes=${FERROTICK_BENCH_SIZES:-256,1024}
+  fidelity --out "$results/fidelity.jsonl" --sizes "$sizes" --pairs 9
   fidelity --out "$results/honest.jsonl" --honest --sizes 256 \
     --buffers 128 --pairs 9
 fi
 
 "$build/flood_bench" --lines 2000000 --repeats 5 | tee "$results/flood.jsonl"
+# Before and after a change: FERROTICK_BENCH_BASELINE_BUILD is an earlier
+# build of this benchmark project.
+if [ -n "${FERROTICK_BENCH_BASELINE_BUILD:-}" ]; then
+  python3 "$here/before_after.py" --before "$FERROTICK_BENCH_BASELINE_BUILD" \
+    --after "$build" --pairs 9 | tee "$results/before_after.jsonl"
+fi
+# Data that neither compresses nor repeats reaches the device whole: needs
+# root, a loop device, mkfs.btrfs and fio.
+if [ "$(id -u)" = 0 ] && command -v mkfs.btrfs >/dev/null && command -v fio >/dev/null; then
+  python3 "$here/compressing_btrfs.py" --cli "$cli" --dir "$disk" \
+    --pairs 7 "${baseline[@]}" --out "$results/compress.jsonl" || true
+fi
 
 if [ -x "$build/dialog_bench" ]; then
   python3 "$here/dialog.py" --bench "$build/dialog_bench" \
