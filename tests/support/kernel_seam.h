@@ -15,7 +15,6 @@
 #include <iterator>
 #include <map>
 #include <mutex>
-#include <thread>
 #include <utility>
 
 #include "core/file_handle.h"
@@ -130,7 +129,7 @@ class KernelSeam : public KernelCalls {
     std::lock_guard<std::mutex> lock(m_mutex);
     const long sequence = m_sequence++;
     auto [span, added] =
-        m_spans.try_emplace(std::this_thread::get_id(), sequence, sequence);
+        m_spans.try_emplace(ThreadNumber(), sequence, sequence);
     span->second.second = sequence;
   }
   void After(bool write, long moved) {
@@ -145,8 +144,15 @@ class KernelSeam : public KernelCalls {
   bool m_held = false;
   std::uint64_t m_holdAfter = 0;
   long m_sequence = 0;
-  // Each writing thread's first and last write.
-  std::map<std::thread::id, std::pair<long, long>> m_spans;
+  // Each writing thread's first and last write. Keyed by a number of our
+  // own: the system reuses a thread id once its thread is joined, and two
+  // writers one after the other would then look like one long writer.
+  static long ThreadNumber() {
+    static std::atomic<long> next{0};
+    thread_local const long mine = next.fetch_add(1);
+    return mine;
+  }
+  std::map<long, std::pair<long, long>> m_spans;
 };
 
 }  // namespace ferrotick::testing
