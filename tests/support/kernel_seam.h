@@ -24,12 +24,25 @@ namespace ferrotick::testing {
 class KernelSeam : public KernelCalls {
  public:
   KernelSeam() { SetKernelCallsForTest(this); }
-  ~KernelSeam() override { SetKernelCallsForTest(nullptr); }
+  // Waits for calls under way: an abandoned run may still be in one, and
+  // the lock is what tells ThreadSanitizer that its thread is done with us.
+  ~KernelSeam() override {
+    SetKernelCallsForTest(nullptr);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_hold = false;  // a test that failed half-way never released it
+    m_cv.notify_all();
+    m_cv.wait(lock, [this] { return m_inside == 0; });
+  }
   KernelSeam(const KernelSeam&) = delete;
   KernelSeam& operator=(const KernelSeam&) = delete;
 
+  int Open(const char* path, int flags, mode_t mode) override {
+    const Inside inside(*this);
+    return KernelCalls::Open(path, flags, mode);
+  }
   long Read(int fd, void* buffer, std::size_t n, std::uint64_t at,
             bool positional) override {
+    const Inside inside(*this);
     Before(fd);
     const long got = KernelCalls::Read(fd, buffer, n, at, positional);
     if (got > 0) After(false, got);
@@ -37,6 +50,7 @@ class KernelSeam : public KernelCalls {
   }
   long Write(int fd, const void* buffer, std::size_t n, std::uint64_t at,
              bool positional) override {
+    const Inside inside(*this);
     Before(fd);
     // As a disk that fills up: a write across the limit is cut short at
     // it, and the next fails.
@@ -55,11 +69,13 @@ class KernelSeam : public KernelCalls {
     return put;
   }
   int DataSync(int fd) override {
+    const Inside inside(*this);
     ++syncs;
     if (onSync) onSync();
     return KernelCalls::DataSync(fd);
   }
   int DropCache(int fd) override {
+    const Inside inside(*this);
     ++drops;
     return KernelCalls::DropCache(fd);
   }
@@ -138,8 +154,28 @@ class KernelSeam : public KernelCalls {
     if (after) after(write, total);
   }
 
+  // Counts the calls under way, for the destructor.
+  class Inside {
+   public:
+    explicit Inside(KernelSeam& seam) : m_seam(seam) {
+      std::lock_guard<std::mutex> lock(m_seam.m_mutex);
+      ++m_seam.m_inside;
+    }
+    ~Inside() {
+      std::lock_guard<std::mutex> lock(m_seam.m_mutex);
+      --m_seam.m_inside;
+      m_seam.m_cv.notify_all();
+    }
+    Inside(const Inside&) = delete;
+    Inside& operator=(const Inside&) = delete;
+
+   private:
+    KernelSeam& m_seam;
+  };
+
   std::mutex m_mutex;
   std::condition_variable m_cv;
+  int m_inside = 0;  // guarded by m_mutex
   bool m_hold = false;
   bool m_held = false;
   std::uint64_t m_holdAfter = 0;
