@@ -8,7 +8,8 @@
 # FERROTICK_BENCH_BASELINE_CLI=PATH measures an earlier ferrotick-cli in the
 # same rounds, for before and after; FERROTICK_BENCH_BASELINE_BUILD=DIR, an
 # earlier build of this folder, its flood and dialog benchmarks.
-# FERROTICK_BENCH_SIZES=256 leaves out the 1 GB files (default 256,1024).
+# FERROTICK_BENCH_SIZES=256 leaves out the 1 GB files (default 256,1024);
+# FERROTICK_BENCH_PROFILE=0 leaves out the disk profile (and its section).
 set -euo pipefail
 
 quick=0
@@ -93,6 +94,7 @@ if [ $quick = 1 ]; then
 else
   profile_args=(--size 1024 --seconds 5 --pairs 7)
 fi
+[ "${FERROTICK_BENCH_PROFILE:-1}" = 0 ] && exit 0
 python3 "$here/profile_fidelity.py" --cli "$cli" --dir "$disk" \
   --out "$results/profile.jsonl" --markdown "$here/RESULTS.md" \
   "${profile_args[@]}" >/dev/null

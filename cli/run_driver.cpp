@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <memory>
+#include <utility>
 #include <variant>
 
 #include "core/event_handover.h"
@@ -14,6 +15,37 @@ namespace {
 constexpr int kIdleMs = 100;
 // After giving up on a run: how long its file may take to be let go.
 constexpr std::chrono::milliseconds kAbandonWait{1000};
+
+// Between the 128-MB points, progress is for a live line: ten a second are
+// plenty. Each event handed over may wake the presenting thread, and a wake
+// for every MB cost a cached pass of 128 KB transfers a quarter of its rate.
+constexpr double kProgressSpacingSeconds = 0.1;
+
+// On the run's thread: hands over every event but the progress a live line
+// cannot show.
+class ShownEvents : public EventSink {
+ public:
+  explicit ShownEvents(std::shared_ptr<EventHandover> handover)
+      : m_handover(std::move(handover)) {}
+
+  void OnEvent(const RunEvent& event) override {
+    if (const auto* progress = std::get_if<ProgressEvent>(&event);
+        progress && !progress->point) {
+      if (progress->pass == m_pass &&
+          progress->seconds - m_shownAt < kProgressSpacingSeconds) {
+        return;
+      }
+      m_pass = progress->pass;
+      m_shownAt = progress->seconds;
+    }
+    m_handover->OnEvent(event);
+  }
+
+ private:
+  const std::shared_ptr<EventHandover> m_handover;
+  int m_pass = 0;
+  double m_shownAt = 0;
+};
 
 EndEvent MadeUpEnd(const Run& run, Outcome outcome, int error) {
   EndEvent end;
@@ -30,7 +62,7 @@ EndEvent MadeUpEnd(const Run& run, Outcome outcome, int error) {
 EndEvent DriveRun(Run& run, StopSignals& signals, RunPresenter& presenter) {
   auto handover =
       std::make_shared<EventHandover>([&signals] { signals.Wake(); });
-  if (!run.Start(handover)) return MadeUpEnd(run, Outcome::kFailed, EAGAIN);
+  if (!run.Start(std::make_shared<ShownEvents>(handover))) return MadeUpEnd(run, Outcome::kFailed, EAGAIN);
   bool stopAsked = false;
   for (;;) {
     for (const RunEvent& event : handover->Take()) {
