@@ -57,11 +57,17 @@ class LineText {
   std::size_t m_size = 0;
 };
 
-LineText InitProgress(int i, double seconds, int fileSizeMB) {
+// The fill's and the writer's progress differ only in their first word.
+LineText WriteBasedProgress(const char* prefix, int i, double seconds,
+                            int fileSizeMB) {
   LineText text;
-  text << "  Init... ";
+  text << prefix;
   text.Rate3(Rate(i, seconds)) << " MBs [" << i << "/" << fileSizeMB << "]";
   return text;
+}
+
+LineText InitProgress(int i, double seconds, int fileSizeMB) {
+  return WriteBasedProgress("  Init... ", i, seconds, fileSizeMB);
 }
 
 LineText InitDone(int fileSizeMB, double seconds) {
@@ -72,10 +78,7 @@ LineText InitDone(int fileSizeMB, double seconds) {
 }
 
 LineText WriteProgress(int i, double seconds, int fileSizeMB) {
-  LineText text;
-  text << "  Write... ";
-  text.Rate3(Rate(i, seconds)) << " MBs [" << i << "/" << fileSizeMB << "]";
-  return text;
+  return WriteBasedProgress("  Write... ", i, seconds, fileSizeMB);
 }
 
 LineText WrotePass(int n, double seconds) {
