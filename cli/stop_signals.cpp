@@ -2,76 +2,72 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
-#include <iterator>
+#include <cstddef>
+#include <initializer_list>
 
 namespace ferrotick::cli {
 
 namespace {
 
-std::atomic<int> g_count{0};
-std::atomic<int> g_wakeFd{-1};
-static_assert(std::atomic<int>::is_always_lock_free,
-              "the signal handler needs lock-free atomics");
-
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction g_previous[std::size(kSignals)];
-
-void OnStopSignal(int) {
-  const int saved = errno;
-  g_count.fetch_add(1);
-  const int fd = g_wakeFd.load();
-  if (fd >= 0) {
-    const char byte = 's';
-    [[maybe_unused]] const ssize_t ignored = ::write(fd, &byte, 1);
-  }
-  errno = saved;
+sigset_t StopSet() {
+  sigset_t set;
+  ::sigemptyset(&set);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaddset(&set, signal);
+  return set;
 }
 
 }  // namespace
 
 StopSignals::StopSignals() {
-  if (::pipe2(m_fds, O_CLOEXEC | O_NONBLOCK) != 0) m_fds[0] = m_fds[1] = -1;
-  g_count.store(0);
-  g_wakeFd.store(m_fds[1]);
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  // A write to a stalled output goes on after the handler; the wait
-  // returns early all the same.
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-    ::sigaction(kSignals[i], &action, &g_previous[i]);
+  // Blocked before any thread starts, so every thread keeps them blocked
+  // and they wait in the signalfd until the main thread reads them.
+  const sigset_t set = StopSet();
+  ::pthread_sigmask(SIG_BLOCK, &set, &m_previousMask);
+  m_signalFd = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+  if (::pipe2(m_wakeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    m_wakeFds[0] = m_wakeFds[1] = -1;
   }
 }
 
 StopSignals::~StopSignals() {
-  for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-    ::sigaction(kSignals[i], &g_previous[i], nullptr);
-  }
-  g_wakeFd.store(-1);
-  for (int fd : m_fds) {
+  // A signal that came after the last look is dropped here, not delivered
+  // with its default action once unblocked: the run has already ended.
+  TakeSignals();
+  ::pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
+  for (int fd : {m_signalFd, m_wakeFds[0], m_wakeFds[1]}) {
     if (fd >= 0) ::close(fd);
   }
 }
 
-int StopSignals::Count() const { return g_count.load(); }
+void StopSignals::TakeSignals() {
+  if (m_signalFd < 0) return;
+  signalfd_siginfo info[4];
+  ssize_t n;
+  while ((n = ::read(m_signalFd, info, sizeof info)) > 0) {
+    m_count += static_cast<int>(static_cast<std::size_t>(n) / sizeof info[0]);
+  }
+}
+
+int StopSignals::Count() {
+  TakeSignals();
+  return m_count;
+}
 
 void StopSignals::Wake() {
   // A full pipe already holds a wake-up, so a failed write loses nothing.
   const char byte = 'w';
-  [[maybe_unused]] const ssize_t ignored = ::write(m_fds[1], &byte, 1);
+  [[maybe_unused]] const ssize_t ignored = ::write(m_wakeFds[1], &byte, 1);
 }
 
 void StopSignals::Wait(int timeoutMs) {
-  pollfd entry{m_fds[0], POLLIN, 0};
-  if (::poll(&entry, 1, timeoutMs) > 0) {
+  pollfd entries[2] = {{m_signalFd, POLLIN, 0}, {m_wakeFds[0], POLLIN, 0}};
+  if (::poll(entries, 2, timeoutMs) > 0 && entries[1].revents != 0) {
     char bytes[256];
-    while (::read(m_fds[0], bytes, sizeof bytes) > 0) {
+    while (::read(m_wakeFds[0], bytes, sizeof bytes) > 0) {
     }
   }
 }
