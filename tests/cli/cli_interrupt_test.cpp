@@ -191,8 +191,8 @@ TEST(CliInterrupt, AStopWhileTheOutputIsStalledIsAStop) {
   ASSERT_TRUE(cli.WaitForLine("Wrote 1MB: "));
   // Nobody reads: the pipe fills and the program waits in a write.
   const std::string inWrite = std::to_string(SYS_write) + " ";
-  ASSERT_TRUE(PollUntil(
-      [&] { return BlockedIn(cli.Pid()).rfind(inWrite, 0) == 0; }));
+  ASSERT_TRUE(
+      PollUntil([&] { return BlockedIn(cli.Pid()).rfind(inWrite, 0) == 0; }));
   // kill() has queued the signal when it returns: it comes during the
   // stall, and is taken once the write goes on.
   cli.Signal(SIGINT);
