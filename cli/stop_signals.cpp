@@ -13,10 +13,19 @@ namespace ferrotick::cli {
 
 namespace {
 
+// Started under nohup, or in the background by a shell: a signal ignored
+// from the start stays ignored.
 sigset_t StopSet() {
   sigset_t set;
   ::sigemptyset(&set);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaddset(&set, signal);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) == 0 &&
+        current.sa_handler == SIG_IGN) {
+      continue;
+    }
+    ::sigaddset(&set, signal);
+  }
   return set;
 }
 

@@ -162,6 +162,28 @@ TEST(CliInterrupt, ReadIsStoppedByTheToggle) {
   EXPECT_NE(result.err.find(": stopped: "), std::string::npos);
 }
 
+// Under nohup, or started in the background by a shell, a signal ignored
+// from the start stays ignored; the others still stop the run.
+TEST(CliInterrupt, ASignalIgnoredFromTheStartStaysIgnored) {
+  const auto& [dir, path] = Scratch();
+  MakeFile(path, 8 * kMiB);
+  Child cli({CliPath(), "write", path, "--passes", "1000000", "--buffer", "1"},
+            [] { ::signal(SIGHUP, SIG_IGN); });
+  ASSERT_TRUE(cli.WaitForLine("Wrote 8MB: "));
+  cli.Signal(SIGHUP);
+  const int atHangUp = CountPrefix(SplitLines(cli.Out()), "Wrote 8MB: ");
+  // Two whole passes more: the hang-up stopped nothing.
+  ASSERT_TRUE(cli.WaitUntil([atHangUp](const std::string& out) {
+    return CountPrefix(SplitLines(out), "Wrote 8MB: ") >= atHangUp + 2;
+  }));
+  cli.Signal(SIGINT);
+  const ChildResult result = cli.Wait();
+
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find(": stopped: "), std::string::npos) << result.err;
+}
+
 // The system call the child's main thread is blocked in, as /proc says.
 std::string BlockedIn(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");

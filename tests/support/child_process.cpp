@@ -28,7 +28,9 @@ Child::Child(const std::vector<std::string>& args,
   if (m_pid == 0) {
     ::dup2(out[1], STDOUT_FILENO);
     ::dup2(err[1], STDERR_FILENO);
-    ::signal(SIGINT, SIG_DFL);
+    // A shell starts background jobs with SIGINT ignored, nohup SIGHUP;
+    // the program keeps what it inherits, so the tests start it plain.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
     if (inChild) inChild();
     ::execv(argv[0], argv.data());
     ::_exit(127);
@@ -68,13 +70,22 @@ bool Child::Pump(int timeoutMs) {
   return true;
 }
 
-bool Child::WaitForOutput(const std::string& text,
-                          std::chrono::milliseconds timeout) {
+bool Child::WaitUntil(const std::function<bool(const std::string&)>& done,
+                      std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (m_result.out.find(text) == std::string::npos) {
+  while (!done(m_result.out)) {
     if (std::chrono::steady_clock::now() > deadline || !Pump(20)) return false;
   }
   return true;
+}
+
+bool Child::WaitForOutput(const std::string& text,
+                          std::chrono::milliseconds timeout) {
+  return WaitUntil(
+      [&text](const std::string& out) {
+        return out.find(text) != std::string::npos;
+      },
+      timeout);
 }
 
 std::optional<std::string> Child::WaitForLine(

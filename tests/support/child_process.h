@@ -33,6 +33,9 @@ class Child {
   bool WaitForOutput(
       const std::string& text,
       std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  // Reads until `done` holds of standard output so far.
+  bool WaitUntil(const std::function<bool(const std::string& out)>& done,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(30));
   // Reads until standard output holds a whole line beginning with
   // `prefix`; returns that line.
   std::optional<std::string> WaitForLine(
@@ -40,6 +43,8 @@ class Child {
       std::chrono::milliseconds timeout = std::chrono::seconds(30));
   void Signal(int signal);
   pid_t Pid() const { return m_pid; }
+  // Standard output read so far.
+  const std::string& Out() const { return m_result.out; }
   // Reads both pipes to their end and reaps the child; kills it first
   // when it has not ended in time.
   ChildResult Wait(
