@@ -10,13 +10,14 @@
 #include <variant>
 #include <vector>
 
-#include "cli/measure_report.h"
+#include "cli/json_output.h"
 #include "cli/output.h"
 #include "cli/run_driver.h"
 #include "cli/targets.h"
 #include "cli/test_place.h"
 #include "core/disk_facts.h"
 #include "core/log_lines.h"
+#include "core/measure_summary.h"
 #include "core/scratch_file.h"
 #include "core/timing.h"
 

@@ -8,12 +8,13 @@
 #include <string>
 #include <variant>
 
+#include "cli/json_output.h"
 #include "cli/output.h"
-#include "cli/profile_report.h"
 #include "cli/targets.h"
 #include "cli/test_place.h"
 #include "core/disk_facts.h"
 #include "core/disk_profile.h"
+#include "core/profile_summary.h"
 #include "core/scratch_file.h"
 #include "core/timing.h"
 
