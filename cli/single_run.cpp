@@ -151,34 +151,74 @@ std::string WhyNotOpened(RunKind kind, int error) {
                         : "cannot open the file";
 }
 
+struct Failure {
+  std::string message;
+  std::string detail;
+};
+
+// Why the run may not begin at `path`, found before anything is opened.
+std::optional<Failure> Refusal(const CliOptions& options, RunKind kind,
+                               const std::string& path) {
+  // The window's chooser asks before replacing a file; a command line
+  // cannot ask, so it replaces nothing unless told to.
+  struct stat existing {};
+  if (kind == RunKind::kFill && !options.force &&
+      ::lstat(path.c_str(), &existing) == 0) {
+    return Failure{S_ISLNK(existing.st_mode)
+                       ? "already exists as a symbolic link"
+                       : "already exists",
+                   "give --force to replace it"};
+  }
+  if (const std::optional<std::string> what = NotAFileToMeasure(path)) {
+    return Failure{*what, ""};
+  }
+  if (!options.run.direct) return std::nullopt;
+  std::optional<DirectRefusal> refusal =
+      DirectIORefusal(path, kind == RunKind::kFill,
+                      static_cast<std::uint64_t>(options.bufferKB) * 1024);
+  if (!refusal) return std::nullopt;
+  return Failure{refusal->message, refusal->detail};
+}
+
+// How a run that began ended, as a failure; nothing when every pass asked
+// for ran to its end and the lines reached standard output.
+std::optional<Failure> EndFailure(const EndEvent& end, RunKind kind, int wanted,
+                                  const std::string& path, const Output& out) {
+  const bool whole = end.completePasses >= wanted;
+  const std::string partial =
+      kind == RunKind::kFill && !whole ? PartialFileNote(path) : "";
+  const std::string done = std::to_string(end.completePasses) + " of " +
+                           std::to_string(wanted) +
+                           (wanted == 1 ? " pass" : " passes") + " completed";
+  if (out.Broken()) {
+    return Failure{"cannot write output", std::strerror(out.Error()) + partial};
+  }
+  switch (end.outcome) {
+    case Outcome::kCompleted:
+      if (whole) return std::nullopt;
+      return Failure{"the run failed", done + partial};
+    case Outcome::kFailed:
+      return Failure{"the run failed", Reason(end.error) + partial};
+    case Outcome::kStopped:
+      return Failure{"stopped", done + partial};
+    case Outcome::kAbandoned:
+      break;
+  }
+  return Failure{"abandoned", done + partial};
+}
+
 }  // namespace
 
 int RunSingle(const CliOptions& options, StopSignals& signals) {
   const std::string path = FullPath(options.path);
   const RunKind kind = KindOf(options.command);
   const char* name = CommandName(options.command);
-  const auto fail = [&](const std::string& message, const std::string& detail) {
-    ReportError(options.json, name, path, message, detail);
+  const auto fail = [&](const Failure& failure) {
+    ReportError(options.json, name, path, failure.message, failure.detail);
     return kExitFailed;
   };
-  // The window's chooser asks before replacing a file; a command line
-  // cannot ask, so it replaces nothing unless told to.
-  struct stat existing {};
-  if (kind == RunKind::kFill && !options.force &&
-      ::lstat(path.c_str(), &existing) == 0) {
-    return fail(S_ISLNK(existing.st_mode) ? "already exists as a symbolic link"
-                                          : "already exists",
-                "give --force to replace it");
-  }
-  if (const std::optional<std::string> refusal = NotAFileToMeasure(path)) {
-    return fail(*refusal, "");
-  }
-  if (options.run.direct) {
-    if (std::optional<DirectRefusal> refusal = DirectIORefusal(
-            path, kind == RunKind::kFill,
-            static_cast<std::uint64_t>(options.bufferKB) * 1024)) {
-      return fail(refusal->message, refusal->detail);
-    }
+  if (const std::optional<Failure> refusal = Refusal(options, kind, path)) {
+    return fail(*refusal);
   }
   NoteWhatAnMBIs(options);
 
@@ -197,7 +237,7 @@ int RunSingle(const CliOptions& options, StopSignals& signals) {
   if (const int error = OpenForRun(file, kind, description, length)) {
     presenter.Line(OpenFailedLine(kind, path));
     out.Flush();
-    return fail(WhyNotOpened(kind, error), Reason(error));
+    return fail({WhyNotOpened(kind, error), Reason(error)});
   }
   if (kind == RunKind::kWrite && !options.fileSizeMB) {
     description.fileSizeMB = LengthInMB(length);
@@ -206,9 +246,9 @@ int RunSingle(const CliOptions& options, StopSignals& signals) {
     // Passes of 0 MB would write nothing, back to back.
     presenter.Line(UsingLine(path));
     out.Flush();
-    return fail("the file is " + std::to_string(length) +
-                    " bytes, under 1 MB, so a pass writes nothing",
-                "give --size");
+    return fail({"the file is " + std::to_string(length) +
+                     " bytes, under 1 MB, so a pass writes nothing",
+                 "give --size"});
   }
   for (const std::string& line :
        OpeningLines(kind, path, description.fileSizeMB, options.bufferKB)) {
@@ -221,27 +261,11 @@ int RunSingle(const CliOptions& options, StopSignals& signals) {
   out.Flush();
 
   const int wanted = kind == RunKind::kFill ? 1 : options.passes;
-  const bool whole = end.completePasses >= wanted;
-  const std::string partial =
-      kind == RunKind::kFill && !whole ? PartialFileNote(path) : "";
-  const std::string done = std::to_string(end.completePasses) + " of " +
-                           std::to_string(wanted) +
-                           (wanted == 1 ? " pass" : " passes") + " completed";
-  if (out.Broken()) {
-    return fail("cannot write output", std::strerror(out.Error()) + partial);
+  if (const std::optional<Failure> failure =
+          EndFailure(end, kind, wanted, path, out)) {
+    return fail(*failure);
   }
-  switch (end.outcome) {
-    case Outcome::kCompleted:
-      if (whole) return kExitOk;
-      return fail("the run failed", done + partial);
-    case Outcome::kFailed:
-      return fail("the run failed", Reason(end.error) + partial);
-    case Outcome::kStopped:
-      return fail("stopped", done + partial);
-    case Outcome::kAbandoned:
-      return fail("abandoned", done + partial);
-  }
-  return kExitFailed;
+  return kExitOk;
 }
 
 }  // namespace ferrotick::cli
