@@ -184,9 +184,7 @@ int RunMeasure(const CliOptions& options, StopSignals& signals) {
       out.Line(MeasureJson(report));
     } else {
       if (options.verbose) out.Line("");
-      std::string text = MeasureText(report);
-      text.pop_back();  // the table's last line end
-      out.Line(text);
+      out.Text(MeasureText(report));
     }
   }
   out.Flush();

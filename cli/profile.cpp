@@ -198,9 +198,7 @@ int RunProfile(const CliOptions& options, StopSignals& signals) {
     if (options.json) {
       out.Line(ProfileJson(report));
     } else {
-      std::string text = ProfileText(report);
-      text.pop_back();  // the last line end
-      out.Line(text);
+      out.Text(ProfileText(report));
     }
   }
   out.Flush();
