@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "core/timing.h"
 
@@ -24,6 +26,11 @@ double Rounded(double value, int decimals) {
   if (!std::isfinite(value)) return 0;
   const double scale = std::pow(10.0, decimals);
   return std::round(value * scale) / scale;
+}
+
+// A figure that may be unknown: null when it is.
+Json Optional(const std::optional<double>& value, int decimals) {
+  return value ? Json(Rounded(*value, decimals)) : Json(nullptr);
 }
 
 }  // namespace
@@ -77,6 +84,110 @@ std::string ErrorJson(std::string_view message, std::string_view run,
   if (!run.empty()) error["run"] = std::string(run);
   if (!path.empty()) error["path"] = std::string(path);
   return Dump(error);
+}
+
+std::string MeasureJson(const MeasureReport& report) {
+  Json phases = Json::array();
+  for (const MeasuredPhase& phase : report.phases) {
+    const RateSummary summary = Summarize(phase.rates);
+    Json out = {{"run", phase.run}, {"passes", summary.passes}};
+    if (summary.passes > 0) {
+      out["median_mib_per_s"] = Rounded(summary.median, 3);
+      out["median_mb_per_s"] = Rounded(summary.median * kDecimalMBPerMiB, 3);
+      out["min_mib_per_s"] = Rounded(summary.min, 3);
+      out["max_mib_per_s"] = Rounded(summary.max, 3);
+    }
+    out["spread"] =
+        summary.spread ? Json(Rounded(*summary.spread, 4)) : Json(nullptr);
+    Json rates = Json::array();
+    for (double rate : phase.rates) rates.push_back(Rounded(rate, 3));
+    out["mib_per_s"] = std::move(rates);
+    out["incomplete_passes"] = phase.incomplete;
+    phases.push_back(std::move(out));
+  }
+  const Json out = {{"run", "measure"},
+                    {"path", report.path},
+                    {"file_system", report.facts.fileSystem},
+                    {"device", report.facts.device},
+                    {"beneath", report.facts.beneath},
+                    {"in_memory", report.facts.inMemory},
+                    {"cache_beneath", report.facts.cacheBeneath},
+                    {"size_mb", report.sizeMB},
+                    {"buffer_kb", report.bufferKB},
+                    {"queue_depth", 1},
+                    {"pattern", "random"},
+                    {"direct", report.direct},
+                    {"complete", report.complete},
+                    {"measured", WhatWasMeasured(report)},
+                    {"runs", std::move(phases)},
+                    {"notes", MeasureNotes(report)},
+                    {"warnings", report.warnings}};
+  return Dump(out);
+}
+
+std::string ProfileJson(const ProfileReport& report) {
+  Json cells = Json::array();
+  for (std::size_t c = 0; c < report.cells.size(); ++c) {
+    const ProfileCell& cell = report.cells[c];
+    const std::vector<CellRun>& runs = report.MeasuredRuns(c);
+    const CellSummary s = SummarizeCell(cell, runs);
+    Json out = {{"cell", CellName(cell)},
+                {"access", cell.random ? "random" : "sequential"},
+                {"block_bytes", cell.blockBytes},
+                {"queue_depth", cell.depth},
+                {"direction", cell.write ? "write" : "read"},
+                {"engine", s.engine.empty() ? Json(nullptr) : Json(s.engine)},
+                {"runs_measured", runs.size()}};
+    if (!runs.empty()) {
+      out["median_mb_per_s"] = Rounded(s.mbPerSecond.median, 3);
+      out["median_mib_per_s"] =
+          Rounded(s.mbPerSecond.median / kDecimalMBPerMiB, 3);
+      out["best_mb_per_s"] = Rounded(s.bestMBPerSecond, 3);
+    }
+    out["spread"] = s.mbPerSecond.spread
+                        ? Json(Rounded(*s.mbPerSecond.spread, 4))
+                        : Json(nullptr);
+    out["median_iops"] = Optional(s.iops, 1);
+    out["median_mean_latency_us"] = Optional(s.meanLatencyUs, 3);
+    out["median_p99_latency_us"] = Optional(s.p99LatencyUs, 3);
+    Json each = Json::array();
+    for (const CellRun& run : runs) {
+      each.push_back({{"run", run.run},
+                      {"bytes", run.bytes},
+                      {"transfers", run.transfers},
+                      {"seconds", Rounded(run.seconds, 9)},
+                      {"mb_per_s", Rounded(run.MBPerSecond(), 3)},
+                      {"mib_per_s", Rounded(run.MiBPerSecond(), 3)},
+                      {"iops", Rounded(run.TransfersPerSecond(), 1)},
+                      {"max_queue_depth", run.maxDepth},
+                      {"mean_latency_us", Optional(run.meanLatencyUs, 3)},
+                      {"p99_latency_us", Optional(run.p99LatencyUs, 3)},
+                      {"engine", EngineName(run.engine)}});
+    }
+    out["runs"] = std::move(each);
+    cells.push_back(std::move(out));
+  }
+  const int refused = UringRefusal(report);
+  const Json out = {{"run", "profile"},
+                    {"path", report.path},
+                    {"file_system", report.facts.fileSystem},
+                    {"device", report.facts.device},
+                    {"beneath", report.facts.beneath},
+                    {"cache_beneath", report.facts.cacheBeneath},
+                    {"size_mb", report.sizeMB},
+                    {"seconds", report.seconds},
+                    {"warmup_seconds", report.warmupSeconds},
+                    {"runs", report.runs},
+                    {"seed", report.seed},
+                    {"pattern", "random"},
+                    {"direct", true},
+                    {"io_uring_refused",
+                     refused ? Json(std::strerror(refused)) : Json(nullptr)},
+                    {"complete", report.complete},
+                    {"measured", WhatWasProfiled(report)},
+                    {"cells", std::move(cells)},
+                    {"notes", ProfileNotes(report)}};
+  return Dump(out);
 }
 
 }  // namespace ferrotick::cli

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/measure_summary.h"
+#include "core/profile_summary.h"
 #include "core/run_events.h"
 
 namespace ferrotick::cli {
@@ -17,6 +19,10 @@ std::string PassJson(const PassEvent& pass, const RunOptions& options,
                      std::string_view path);
 // A pass cut short (by a stop or a failure): never a measured pass.
 std::string IncompletePassJson(const PassEvent& pass, std::string_view path);
+
+// `measure`'s summary, and `profile`'s with every run, as one object.
+std::string MeasureJson(const MeasureReport& report);
+std::string ProfileJson(const ProfileReport& report);
 
 // An error for standard error: {"error": message, ...}. The other fields
 // are left out when empty.

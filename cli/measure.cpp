@@ -10,13 +10,15 @@
 #include <variant>
 #include <vector>
 
-#include "cli/measure_report.h"
+#include "cli/json_output.h"
 #include "cli/output.h"
 #include "cli/run_driver.h"
 #include "cli/targets.h"
 #include "cli/test_place.h"
 #include "core/disk_facts.h"
 #include "core/log_lines.h"
+#include "core/measure_summary.h"
+#include "core/progress_lines.h"
 #include "core/scratch_file.h"
 #include "core/timing.h"
 
@@ -62,22 +64,8 @@ class PhasePresenter : public RunPresenter {
   void OnIdle() override {
     m_out.Flush();
     if (!m_latest || !m_progress.Due()) return;
-    // Of the whole phase: the passes done and the one under way. A rate
-    // within a pass is the page cache's until its sync, so only whole
-    // passes give the rate and the time left.
-    const double passBytes =
-        static_cast<double>(m_options.fileSizeMB.value()) * kBytesPerMB;
-    const double total = passBytes * m_nPasses;
-    const double done =
-        (m_latest->pass - 1) * passBytes + static_cast<double>(m_latest->bytes);
-    std::string text = Format("  %s pass %d of %d: %.0f%%", m_phase.run.c_str(),
-                              m_latest->pass, m_nPasses, 100 * done / total);
-    if (!m_phase.rates.empty()) {
-      const double rate = m_phase.rates.back();
-      text += Format(", last pass %.1f MiB/s, %.0f s left", rate,
-                     (total - done) / kBytesPerMB / rate);
-    }
-    m_progress.Show(text);
+    m_progress.Show(MeasureProgressLine(m_phase, *m_latest, m_nPasses,
+                                        m_options.fileSizeMB.value()));
   }
 
   bool Broken() const override { return m_out.Broken(); }
@@ -196,9 +184,7 @@ int RunMeasure(const CliOptions& options, StopSignals& signals) {
       out.Line(MeasureJson(report));
     } else {
       if (options.verbose) out.Line("");
-      std::string text = MeasureText(report);
-      text.pop_back();  // the table's last line end
-      out.Line(text);
+      out.Text(MeasureText(report));
     }
   }
   out.Flush();

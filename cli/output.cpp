@@ -30,6 +30,13 @@ void Output::Line(std::string_view line) {
   }
 }
 
+void Output::Text(std::string_view text) {
+  if (Broken()) return;
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+    m_error = errno != 0 ? errno : EIO;
+  }
+}
+
 void Output::Flush() {
   if (!Broken() && std::fflush(stdout) != 0) m_error = errno != 0 ? errno : EIO;
 }

@@ -18,6 +18,8 @@ class Output {
  public:
   // One line on standard output.
   void Line(std::string_view line);
+  // Lines that end in their own line ends.
+  void Text(std::string_view text);
   void Flush();
   bool Broken() const { return m_error != 0; }
   int Error() const { return m_error; }

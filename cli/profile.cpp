@@ -8,12 +8,14 @@
 #include <string>
 #include <variant>
 
+#include "cli/json_output.h"
 #include "cli/output.h"
-#include "cli/profile_report.h"
 #include "cli/targets.h"
 #include "cli/test_place.h"
 #include "core/disk_facts.h"
 #include "core/disk_profile.h"
+#include "core/profile_summary.h"
+#include "core/progress_lines.h"
 #include "core/scratch_file.h"
 #include "core/timing.h"
 
@@ -32,12 +34,6 @@ std::uint64_t DrawSeed() {
          ((std::uint64_t{1} << 53) - 1);
 }
 
-std::string Minutes(double seconds) {
-  const int whole = static_cast<int>(seconds + 0.5);
-  return whole >= 60 ? Format("%d min %02d s", whole / 60, whole % 60)
-                     : Format("%d s", whole);
-}
-
 // Shows where the profile is on a terminal: the step under way and the
 // time left, from the clock alone; the transfers are never asked.
 class ProfileProgress {
@@ -52,18 +48,16 @@ class ProfileProgress {
   void Show() {
     if (!m_step || !m_line.Due()) return;
     if (m_step->cell < 0) {
-      m_line.Show(Format("  writing the test file of %d MiB", m_report.sizeMB));
+      m_line.Show(ProfileFillProgressLine(m_report.sizeMB));
       return;
     }
     const double span = m_report.warmupSeconds + m_report.seconds;
     const int steps = static_cast<int>(m_report.cells.size()) * m_report.runs;
     const int before = m_step->cell * m_report.runs + m_step->run - 1;
     const double into = std::min(SecondsSince(m_stepStart), span);
-    const double done = before * span + into;
-    m_line.Show(Format("  %s, run %d of %d: %.0f%%, %s left",
-                       CellName(m_report.cells[m_step->cell]).c_str(),
-                       m_step->run, m_report.runs, 100 * done / (steps * span),
-                       Minutes(steps * span - done).c_str()));
+    m_line.Show(ProfileCellProgressLine(CellName(m_report.cells[m_step->cell]),
+                                        m_step->run, m_report.runs,
+                                        before * span + into, steps * span));
   }
   void Clear() { m_line.Clear(); }
 
@@ -204,9 +198,7 @@ int RunProfile(const CliOptions& options, StopSignals& signals) {
     if (options.json) {
       out.Line(ProfileJson(report));
     } else {
-      std::string text = ProfileText(report);
-      text.pop_back();  // the last line end
-      out.Line(text);
+      out.Text(ProfileText(report));
     }
   }
   out.Flush();

@@ -62,7 +62,8 @@ EndEvent MadeUpEnd(const Run& run, Outcome outcome, int error) {
 EndEvent DriveRun(Run& run, StopSignals& signals, RunPresenter& presenter) {
   auto handover =
       std::make_shared<EventHandover>([&signals] { signals.Wake(); });
-  if (!run.Start(std::make_shared<ShownEvents>(handover))) return MadeUpEnd(run, Outcome::kFailed, EAGAIN);
+  if (!run.Start(std::make_shared<ShownEvents>(handover)))
+    return MadeUpEnd(run, Outcome::kFailed, EAGAIN);
   bool stopAsked = false;
   for (;;) {
     for (const RunEvent& event : handover->Take()) {

@@ -15,6 +15,7 @@
 #include "core/direct_io.h"
 #include "core/file_handle.h"
 #include "core/log_lines.h"
+#include "core/progress_lines.h"
 #include "core/timing.h"
 
 namespace ferrotick::cli {
@@ -38,9 +39,10 @@ RunKind KindOf(Command command) {
 // the window's user would press them; or one JSON object per pass.
 class SinglePresenter : public RunPresenter {
  public:
-  SinglePresenter(const CliOptions& options, const std::string& path,
-                  Output& out)
+  SinglePresenter(const CliOptions& options, RunKind kind,
+                  const std::string& path, Output& out)
       : m_options(options),
+        m_kind(kind),
         m_strPath(path),
         m_out(out),
         m_progress(options.progress && !options.json) {}
@@ -63,15 +65,14 @@ class SinglePresenter : public RunPresenter {
     }
     ForEachLogLine(event, [this](std::string_view line) { Line(line); });
     // The window's user presses Read again to end a reader.
-    if (std::holds_alternative<EndEvent>(event) &&
-        m_options.command == Command::kRead && !m_bStopShown) {
-      Line(kReaderStopping);
+    if (std::holds_alternative<EndEvent>(event) && m_kind == RunKind::kRead &&
+        !m_bStopShown) {
+      Line(StoppingLine(m_kind));
     }
   }
 
   void OnStop() override {
-    if (m_options.command == Command::kWrite) Line(kWriteStopping);
-    if (m_options.command == Command::kRead) Line(kReaderStopping);
+    if (const char* line = StoppingLine(m_kind)) Line(line);
     m_bStopShown = true;
   }
 
@@ -81,10 +82,7 @@ class SinglePresenter : public RunPresenter {
         !m_progress.Due()) {
       return;
     }
-    const double mb = static_cast<double>(m_latest->bytes) / kBytesPerMB;
-    m_progress.Show(Format("  %s pass %d: %.0f MB in %.1f s, %.3f MBs so far",
-                           RunName(m_latest->kind), m_latest->pass, mb,
-                           m_latest->seconds, Rate(mb, m_latest->seconds)));
+    m_progress.Show(RunProgressLine(*m_latest));
   }
 
   bool Broken() const override { return m_out.Broken(); }
@@ -92,6 +90,7 @@ class SinglePresenter : public RunPresenter {
 
  private:
   const CliOptions& m_options;
+  const RunKind m_kind;
   const std::string& m_strPath;
   Output& m_out;
   ProgressLine m_progress;
@@ -122,39 +121,109 @@ std::string PartialFileNote(const std::string& path) {
          " bytes) is left behind";
 }
 
+// Opens the run's file once, in the run's own mode, and for a rewrite or a
+// read takes its length, which is what the window's Use Existing would set
+// File Size to (a block device's size too). Gives 0 or the errno.
+int OpenForRun(FileHandle& file, RunKind kind, const RunDescription& run,
+               std::uint64_t& length) {
+  const OpenMode mode = kind == RunKind::kFill    ? OpenMode::kCreate
+                        : kind == RunKind::kWrite ? OpenMode::kSharedWrite
+                                                  : OpenMode::kSharedRead;
+  if (!file.Open(run.path, mode, run.options.direct)) return file.LastError();
+  if (kind == RunKind::kFill) return 0;
+  try {
+    length = file.Length();
+  } catch (const FileError& e) {
+    return e.Errno();
+  }
+  return 0;
+}
+
+// Said as the window would: the file cannot be used at all, or only not
+// written.
+std::string WhyNotOpened(RunKind kind, int error) {
+  if (kind == RunKind::kFill) return "cannot create the file";
+  const bool onlyNotWritten =
+      kind == RunKind::kWrite &&
+      (error == EBUSY || error == EACCES || error == EROFS || error == EPERM ||
+       error == ETXTBSY);
+  return onlyNotWritten ? "cannot open the file for writing"
+                        : "cannot open the file";
+}
+
+struct Failure {
+  std::string message;
+  std::string detail;
+};
+
+// Why the run may not begin at `path`, found before anything is opened.
+std::optional<Failure> Refusal(const CliOptions& options, RunKind kind,
+                               const std::string& path) {
+  // The window's chooser asks before replacing a file; a command line
+  // cannot ask, so it replaces nothing unless told to.
+  struct stat existing {};
+  if (kind == RunKind::kFill && !options.force &&
+      ::lstat(path.c_str(), &existing) == 0) {
+    return Failure{S_ISLNK(existing.st_mode)
+                       ? "already exists as a symbolic link"
+                       : "already exists",
+                   "give --force to replace it"};
+  }
+  if (const std::optional<std::string> what = NotAFileToMeasure(path)) {
+    return Failure{*what, ""};
+  }
+  if (!options.run.direct) return std::nullopt;
+  std::optional<DirectRefusal> refusal =
+      DirectIORefusal(path, kind == RunKind::kFill,
+                      static_cast<std::uint64_t>(options.bufferKB) * 1024);
+  if (!refusal) return std::nullopt;
+  return Failure{refusal->message, refusal->detail};
+}
+
+// How a run that began ended, as a failure; nothing when every pass asked
+// for ran to its end and the lines reached standard output.
+std::optional<Failure> EndFailure(const EndEvent& end, RunKind kind, int wanted,
+                                  const std::string& path, const Output& out) {
+  const bool whole = end.completePasses >= wanted;
+  const std::string partial =
+      kind == RunKind::kFill && !whole ? PartialFileNote(path) : "";
+  const std::string done = std::to_string(end.completePasses) + " of " +
+                           std::to_string(wanted) +
+                           (wanted == 1 ? " pass" : " passes") + " completed";
+  if (out.Broken()) {
+    return Failure{"cannot write output", std::strerror(out.Error()) + partial};
+  }
+  switch (end.outcome) {
+    case Outcome::kCompleted:
+      if (whole) return std::nullopt;
+      return Failure{"the run failed", done + partial};
+    case Outcome::kFailed:
+      return Failure{"the run failed", Reason(end.error) + partial};
+    case Outcome::kStopped:
+      return Failure{"stopped", done + partial};
+    case Outcome::kAbandoned:
+      break;
+  }
+  return Failure{"abandoned", done + partial};
+}
+
 }  // namespace
 
 int RunSingle(const CliOptions& options, StopSignals& signals) {
   const std::string path = FullPath(options.path);
   const RunKind kind = KindOf(options.command);
   const char* name = CommandName(options.command);
-  const auto fail = [&](const std::string& message, const std::string& detail) {
-    ReportError(options.json, name, path, message, detail);
+  const auto fail = [&](const Failure& failure) {
+    ReportError(options.json, name, path, failure.message, failure.detail);
     return kExitFailed;
   };
-  // The window's chooser asks before replacing a file; a command line
-  // cannot ask, so it replaces nothing unless told to.
-  struct stat existing {};
-  if (kind == RunKind::kFill && !options.force &&
-      ::lstat(path.c_str(), &existing) == 0) {
-    return fail(S_ISLNK(existing.st_mode) ? "already exists as a symbolic link"
-                                          : "already exists",
-                "give --force to replace it");
-  }
-  if (const std::optional<std::string> refusal = NotAFileToMeasure(path)) {
-    return fail(*refusal, "");
-  }
-  if (options.run.direct) {
-    if (std::optional<DirectRefusal> refusal = DirectIORefusal(
-            path, kind == RunKind::kFill,
-            static_cast<std::uint64_t>(options.bufferKB) * 1024)) {
-      return fail(refusal->message, refusal->detail);
-    }
+  if (const std::optional<Failure> refusal = Refusal(options, kind, path)) {
+    return fail(*refusal);
   }
   NoteWhatAnMBIs(options);
 
   Output out;
-  SinglePresenter presenter(options, path, out);
+  SinglePresenter presenter(options, kind, path, out);
   RunDescription description;
   description.kind = kind;
   description.path = path;
@@ -164,60 +233,26 @@ int RunSingle(const CliOptions& options, StopSignals& signals) {
   description.options.passLimit = kind == RunKind::kFill ? 0 : options.passes;
 
   FileHandle file;
-  if (kind == RunKind::kFill) {
-    if (!file.Open(path, OpenMode::kCreate, options.run.direct)) {
-      presenter.Line(kOpenFailed);
-      out.Flush();
-      return fail("cannot create the file", Reason(file.LastError()));
-    }
-    presenter.Line(path);
-    presenter.Line(InitializingLine(description.fileSizeMB, options.bufferKB));
-  } else {
-    // Opened once, in the run's own mode; its length is what the window's
-    // Use Existing would set File Size to (a block device's size too).
-    std::uint64_t length = 0;
-    const OpenMode mode = kind == RunKind::kWrite ? OpenMode::kSharedWrite
-                                                  : OpenMode::kSharedRead;
-    bool opened = file.Open(path, mode, options.run.direct);
-    int error = file.LastError();
-    try {
-      if (opened) length = file.Length();
-    } catch (const FileError& e) {
-      opened = false;
-      error = e.Errno();
-    }
-    if (!opened) {
-      presenter.Line(CouldNotOpenLine(path));
-      out.Flush();
-      // Said as the window would: it cannot be used at all, or only not
-      // written.
-      const bool onlyNotWritten =
-          kind == RunKind::kWrite &&
-          (error == EBUSY || error == EACCES || error == EROFS ||
-           error == EPERM || error == ETXTBSY);
-      return fail(onlyNotWritten ? "cannot open the file for writing"
-                                 : "cannot open the file",
-                  Reason(error));
-    }
+  std::uint64_t length = 0;
+  if (const int error = OpenForRun(file, kind, description, length)) {
+    presenter.Line(OpenFailedLine(kind, path));
+    out.Flush();
+    return fail({WhyNotOpened(kind, error), Reason(error)});
+  }
+  if (kind == RunKind::kWrite && !options.fileSizeMB) {
+    description.fileSizeMB = LengthInMB(length);
+  }
+  if (kind == RunKind::kWrite && description.fileSizeMB == 0) {
+    // Passes of 0 MB would write nothing, back to back.
     presenter.Line(UsingLine(path));
-    if (kind == RunKind::kWrite) {
-      if (!options.fileSizeMB) description.fileSizeMB = LengthInMB(length);
-      if (description.fileSizeMB == 0) {
-        // Passes of 0 MB would write nothing, back to back.
-        out.Flush();
-        return fail("the file is " + std::to_string(length) +
-                        " bytes, under 1 MB, so a pass writes nothing",
-                    "give --size");
-      }
-      presenter.Line(kWriteWarning);
-      presenter.Line(OpenedLine(path));
-      presenter.Line("");
-      presenter.Line(kWriteStarted);
-    } else {
-      presenter.Line(kReaderOpened);
-      presenter.Line(kReaderStarted);
-      presenter.Line(kReaderStarting);
-    }
+    out.Flush();
+    return fail({"the file is " + std::to_string(length) +
+                     " bytes, under 1 MB, so a pass writes nothing",
+                 "give --size"});
+  }
+  for (const std::string& line :
+       OpeningLines(kind, path, description.fileSizeMB, options.bufferKB)) {
+    presenter.Line(line);
   }
   Run run(description);
   run.Adopt(std::move(file));
@@ -226,27 +261,11 @@ int RunSingle(const CliOptions& options, StopSignals& signals) {
   out.Flush();
 
   const int wanted = kind == RunKind::kFill ? 1 : options.passes;
-  const bool whole = end.completePasses >= wanted;
-  const std::string partial =
-      kind == RunKind::kFill && !whole ? PartialFileNote(path) : "";
-  const std::string done = std::to_string(end.completePasses) + " of " +
-                           std::to_string(wanted) +
-                           (wanted == 1 ? " pass" : " passes") + " completed";
-  if (out.Broken()) {
-    return fail("cannot write output", std::strerror(out.Error()) + partial);
+  if (const std::optional<Failure> failure =
+          EndFailure(end, kind, wanted, path, out)) {
+    return fail(*failure);
   }
-  switch (end.outcome) {
-    case Outcome::kCompleted:
-      if (whole) return kExitOk;
-      return fail("the run failed", done + partial);
-    case Outcome::kFailed:
-      return fail("the run failed", Reason(end.error) + partial);
-    case Outcome::kStopped:
-      return fail("stopped", done + partial);
-    case Outcome::kAbandoned:
-      return fail("abandoned", done + partial);
-  }
-  return kExitFailed;
+  return kExitOk;
 }
 
 }  // namespace ferrotick::cli

@@ -233,6 +233,36 @@ std::string OpenedLine(const std::string& path) {
   return Format("Opened %s", path.c_str());
 }
 
+std::vector<std::string> OpeningLines(RunKind kind, const std::string& path,
+                                      int fileSizeMB, int bufferKB) {
+  switch (kind) {
+    case RunKind::kFill:
+      return {path, InitializingLine(fileSizeMB, bufferKB)};
+    case RunKind::kWrite:
+      return {UsingLine(path), kWriteWarning, OpenedLine(path), "",
+              kWriteStarted};
+    case RunKind::kRead:
+      break;
+  }
+  return {UsingLine(path), kReaderOpened, kReaderStarted, kReaderStarting};
+}
+
+std::string OpenFailedLine(RunKind kind, const std::string& path) {
+  return kind == RunKind::kFill ? kOpenFailed : CouldNotOpenLine(path);
+}
+
+const char* StoppingLine(RunKind kind) {
+  switch (kind) {
+    case RunKind::kWrite:
+      return kWriteStopping;
+    case RunKind::kRead:
+      return kReaderStopping;
+    case RunKind::kFill:
+      break;
+  }
+  return nullptr;
+}
+
 void ForEachLogLine(const RunEvent& event,
                     const std::function<void(std::string_view)>& line) {
   std::visit(LineMaker{line}, event);

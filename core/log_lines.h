@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/run_events.h"
 
@@ -40,6 +41,16 @@ std::optional<std::string> InMemoryWarning(const std::string& path);
 std::string UsingLine(const std::string& path);
 std::string CouldNotOpenLine(const std::string& path);
 std::string OpenedLine(const std::string& path);
+
+// A run's opening lines as the window shows them for Create, or for Use
+// Existing and then Write or Read (a read without the write warning).
+std::vector<std::string> OpeningLines(RunKind kind, const std::string& path,
+                                      int fileSizeMB, int bufferKB);
+// The line when a run's file cannot be opened.
+std::string OpenFailedLine(RunKind kind, const std::string& path);
+// The line as the window's user stops a run of `kind`; nullptr for a fill,
+// whose cancel says nothing.
+const char* StoppingLine(RunKind kind);
 
 // Each line the log shows for `event`, in order: none for most progress
 // events, a pass line, or a run's closing lines (the path in a closing

@@ -21,6 +21,8 @@ double SecondsSince(ClockValue start);
 inline constexpr double kMinSeconds = 1e-6;
 
 inline constexpr std::int64_t kBytesPerMB = 1048576;
+// Decimal MB (1,000,000 bytes) in a MiB: MiB/s times this is MB/s.
+inline constexpr double kDecimalMBPerMiB = 1.048576;
 inline constexpr int kProgressEveryMB = 128;
 
 // W: writes of Buffer Size KB that make one MB of a write-based run.

@@ -20,7 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "cli/profile_report.h"
+#include "cli/json_output.h"
+#include "core/profile_summary.h"
 #include "core/timing.h"
 #include "tests/cli/cli_support.h"
 
@@ -75,7 +76,6 @@ std::vector<std::string> Row(const std::string& out, const std::string& cell) {
 enum Column { kRuns, kMB, kMiB, kIops, kMean, kP99, kSpread, kBest, kEngine };
 
 TEST(CliProfile, TableAndJsonOfEveryCellFromKnownRuns) {
-  using cli::ProfileReport;
   ProfileReport report;
   report.path = "/srv/ferrotick-profile-x.tmp";
   report.folder = "/srv";
@@ -113,7 +113,7 @@ TEST(CliProfile, TableAndJsonOfEveryCellFromKnownRuns) {
     report.measured[6].push_back(run);
   }
 
-  const std::string text = cli::ProfileText(report);
+  const std::string text = ProfileText(report);
   EXPECT_EQ(text.rfind("Profiled ext4 on /dev/nvme0n1p2 (the NVMe disk "
                        "nvme0n1) in /srv: a file of 1024 MiB",
                        0),

@@ -1,14 +1,15 @@
 // What a measurement works out without a run: the summary's figures from
 // known rates, its table, and what it says of the disk behind a folder.
+#include "core/measure_summary.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "cli/measure_report.h"
 #include "core/rate_summary.h"
 
-namespace ferrotick::cli {
+namespace ferrotick {
 namespace {
 
 TEST(RateSummary, FiguresFromKnownRates) {
@@ -137,4 +138,4 @@ TEST(MeasureReport, AFirstReadPassMuchSlowerThanTheRestIsNamed) {
 }
 
 }  // namespace
-}  // namespace ferrotick::cli
+}  // namespace ferrotick

@@ -1,5 +1,5 @@
-// What `measure` prints at its end: one line on what was measured and how,
-// notes on what the figures may mean, and the table (or one JSON object).
+// The text `measure` ends with: one line on what was measured and how,
+// notes on what the figures may mean, and a table of the rates.
 #pragma once
 
 #include <string>
@@ -8,7 +8,7 @@
 #include "core/disk_facts.h"
 #include "core/rate_summary.h"
 
-namespace ferrotick::cli {
+namespace ferrotick {
 
 // One phase of a measurement: its name and the rates (MiB/s) of the passes
 // that ran to their end, in order; passes cut short are only counted.
@@ -43,11 +43,9 @@ struct SummaryRow {
 std::string SummaryTable(const std::vector<SummaryRow>& rows);
 // The text summary: the line on what was measured, the notes, the table.
 std::string MeasureText(const MeasureReport& report);
-// The one JSON object of --json, without a line end.
-std::string MeasureJson(const MeasureReport& report);
 
 // Later read passes this much faster than the first were served by a cache
 // below the file system, not by the disk.
 inline constexpr double kCachedReadFactor = 2.0;
 
-}  // namespace ferrotick::cli
+}  // namespace ferrotick

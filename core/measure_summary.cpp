@@ -1,17 +1,12 @@
-#include "cli/measure_report.h"
+#include "core/measure_summary.h"
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 
 #include "core/timing.h"
 
-namespace ferrotick::cli {
+namespace ferrotick {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
-
-constexpr double kMiBPerMB = 1.048576;  // MiB/s times this is MB/s
 
 std::string HowTheCacheIsTakenOut(const MeasureReport& report) {
   if (report.facts.inMemory) {
@@ -34,13 +29,6 @@ const MeasuredPhase* Phase(const MeasureReport& report, const char* run) {
     if (phase.run == run) return &phase;
   }
   return nullptr;
-}
-
-double Rounded(double value, int decimals) {
-  double scale = 1;
-  for (int i = 0; i < decimals; ++i) scale *= 10;
-  return static_cast<double>(static_cast<long long>(value * scale + 0.5)) /
-         scale;
 }
 
 }  // namespace
@@ -115,8 +103,8 @@ std::string SummaryTable(const std::vector<SummaryRow>& rows) {
         s.spread ? Format("%.1f%%", *s.spread * 100) : std::string("-");
     // Decimal MB/s beside the median, as fio and other disk tools show it.
     table += Format("%-*s %6d %12.1f %11.1f %10.1f %10.1f %7s\n", width,
-                    row.run.c_str(), s.passes, s.median, s.median * 1.048576,
-                    s.min, s.max, spread.c_str());
+                    row.run.c_str(), s.passes, s.median,
+                    s.median * kDecimalMBPerMiB, s.min, s.max, spread.c_str());
   }
   return table;
 }
@@ -131,43 +119,4 @@ std::string MeasureText(const MeasureReport& report) {
   return text + SummaryTable(rows);
 }
 
-std::string MeasureJson(const MeasureReport& report) {
-  Json phases = Json::array();
-  for (const MeasuredPhase& phase : report.phases) {
-    const RateSummary summary = Summarize(phase.rates);
-    Json out = {{"run", phase.run}, {"passes", summary.passes}};
-    if (summary.passes > 0) {
-      out["median_mib_per_s"] = Rounded(summary.median, 3);
-      out["median_mb_per_s"] = Rounded(summary.median * kMiBPerMB, 3);
-      out["min_mib_per_s"] = Rounded(summary.min, 3);
-      out["max_mib_per_s"] = Rounded(summary.max, 3);
-    }
-    out["spread"] =
-        summary.spread ? Json(Rounded(*summary.spread, 4)) : Json(nullptr);
-    Json rates = Json::array();
-    for (double rate : phase.rates) rates.push_back(Rounded(rate, 3));
-    out["mib_per_s"] = std::move(rates);
-    out["incomplete_passes"] = phase.incomplete;
-    phases.push_back(std::move(out));
-  }
-  const Json out = {{"run", "measure"},
-                    {"path", report.path},
-                    {"file_system", report.facts.fileSystem},
-                    {"device", report.facts.device},
-                    {"beneath", report.facts.beneath},
-                    {"in_memory", report.facts.inMemory},
-                    {"cache_beneath", report.facts.cacheBeneath},
-                    {"size_mb", report.sizeMB},
-                    {"buffer_kb", report.bufferKB},
-                    {"queue_depth", 1},
-                    {"pattern", "random"},
-                    {"direct", report.direct},
-                    {"complete", report.complete},
-                    {"measured", WhatWasMeasured(report)},
-                    {"runs", std::move(phases)},
-                    {"notes", MeasureNotes(report)},
-                    {"warnings", report.warnings}};
-  return out.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-}  // namespace ferrotick::cli
+}  // namespace ferrotick

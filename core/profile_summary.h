@@ -1,5 +1,5 @@
-// What `profile` prints at its end: one line on what was measured and how,
-// notes, and a table of the cells (or one JSON object with every run).
+// The text `profile` ends with: one line on what was measured and how,
+// notes, and a table of the cells.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include "core/disk_profile.h"
 #include "core/rate_summary.h"
 
-namespace ferrotick::cli {
+namespace ferrotick {
 
 struct ProfileReport {
   std::string path;    // the test file
@@ -26,6 +26,9 @@ struct ProfileReport {
   std::vector<ProfileCell> cells;
   // For each cell, the runs that ran their whole span, in order.
   std::vector<std::vector<CellRun>> measured;
+
+  // Cell `cell`'s measured runs; none for a cell past `measured`.
+  const std::vector<CellRun>& MeasuredRuns(std::size_t cell) const;
 };
 
 // A cell's runs summed up; figures of runs that had none are left out.
@@ -43,9 +46,10 @@ CellSummary SummarizeCell(const ProfileCell& cell,
 // "Profiled ext4 on /dev/vda1 (...) in /srv: ...".
 std::string WhatWasProfiled(const ProfileReport& report);
 std::vector<std::string> ProfileNotes(const ProfileReport& report);
+// The errno io_uring was refused with, when a run fell back to libaio; 0
+// when none did.
+int UringRefusal(const ProfileReport& report);
 // The line above, the notes, the table and the line that explains it.
 std::string ProfileText(const ProfileReport& report);
-// One JSON object, without a line end.
-std::string ProfileJson(const ProfileReport& report);
 
-}  // namespace ferrotick::cli
+}  // namespace ferrotick

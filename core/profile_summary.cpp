@@ -1,32 +1,16 @@
-#include "cli/profile_report.h"
+#include "core/profile_summary.h"
 
 #include <algorithm>
 #include <cstring>
-#include <nlohmann/json.hpp>
 
 #include "core/timing.h"
 
-namespace ferrotick::cli {
+namespace ferrotick {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-constexpr double kMBPerMiB = 1.048576;
-
 double Median(std::vector<double> values) {
   return Summarize(std::move(values)).median;
-}
-
-double Rounded(double value, int decimals) {
-  double scale = 1;
-  for (int i = 0; i < decimals; ++i) scale *= 10;
-  return static_cast<double>(static_cast<long long>(value * scale + 0.5)) /
-         scale;
-}
-
-Json Optional(const std::optional<double>& value, int decimals) {
-  return value ? Json(Rounded(*value, decimals)) : Json(nullptr);
 }
 
 std::string Seconds(double seconds) { return Format("%g s", seconds); }
@@ -43,16 +27,13 @@ std::string Engines(const ProfileReport& report) {
          "pread/pwrite at depth 1";
 }
 
-int UringRefused(const ProfileReport& report) {
-  for (const std::vector<CellRun>& runs : report.measured) {
-    for (const CellRun& run : runs) {
-      if (run.uringRefused) return run.uringRefused;
-    }
-  }
-  return 0;
-}
-
 }  // namespace
+
+const std::vector<CellRun>& ProfileReport::MeasuredRuns(
+    std::size_t cell) const {
+  static const std::vector<CellRun> kNone;
+  return cell < measured.size() ? measured[cell] : kNone;
+}
 
 CellSummary SummarizeCell(const ProfileCell& cell,
                           const std::vector<CellRun>& runs) {
@@ -99,14 +80,13 @@ std::vector<std::string> ProfileNotes(const ProfileReport& report) {
                          : report.facts.beneath) +
                     "): the read figures may be that cache's, not the disk's.");
   }
-  if (const int refused = UringRefused(report)) {
+  if (const int refused = UringRefusal(report)) {
     notes.push_back(std::string("io_uring was refused here (") +
                     std::strerror(refused) +
                     "): libaio kept the queue instead.");
   }
   for (std::size_t c = 0; c < report.cells.size(); ++c) {
-    const std::size_t done =
-        c < report.measured.size() ? report.measured[c].size() : 0;
+    const std::size_t done = report.MeasuredRuns(c).size();
     if (done > 0 && static_cast<int>(done) < report.runs) {
       notes.push_back(Format("%s: %zu of %d runs measured.",
                              CellName(report.cells[c]).c_str(), done,
@@ -116,6 +96,15 @@ std::vector<std::string> ProfileNotes(const ProfileReport& report) {
   return notes;
 }
 
+int UringRefusal(const ProfileReport& report) {
+  for (const std::vector<CellRun>& runs : report.measured) {
+    for (const CellRun& run : runs) {
+      if (run.uringRefused) return run.uringRefused;
+    }
+  }
+  return 0;
+}
+
 std::string ProfileText(const ProfileReport& report) {
   std::string text = WhatWasProfiled(report) + "\n";
   for (const std::string& note : ProfileNotes(report)) text += note + "\n";
@@ -123,9 +112,7 @@ std::string ProfileText(const ProfileReport& report) {
   text += Format(kRow, "cell", "runs", "MB/s", "MiB/s", "IOPS", "mean us",
                  "p99 us", "spread", "best MB/s", "engine");
   for (std::size_t c = 0; c < report.cells.size(); ++c) {
-    static const std::vector<CellRun> kNone;
-    const std::vector<CellRun>& runs =
-        c < report.measured.size() ? report.measured[c] : kNone;
+    const std::vector<CellRun>& runs = report.MeasuredRuns(c);
     const CellSummary s = SummarizeCell(report.cells[c], runs);
     const auto cell = [](const std::optional<double>& value, const char* form) {
       return value ? Format(form, *value) : std::string("-");
@@ -136,7 +123,7 @@ std::string ProfileText(const ProfileReport& report) {
         kRow, CellName(report.cells[c]).c_str(),
         std::to_string(runs.size()).c_str(),
         any ? Format("%.1f", rate.median).c_str() : "-",
-        any ? Format("%.1f", rate.median / kMBPerMiB).c_str() : "-",
+        any ? Format("%.1f", rate.median / kDecimalMBPerMiB).c_str() : "-",
         cell(s.iops, "%.0f").c_str(), cell(s.meanLatencyUs, "%.1f").c_str(),
         cell(s.p99LatencyUs, "%.1f").c_str(),
         rate.spread ? Format("%.1f%%", *rate.spread * 100).c_str() : "-",
@@ -149,70 +136,4 @@ std::string ProfileText(const ProfileReport& report) {
          "the fastest run.\n";
 }
 
-std::string ProfileJson(const ProfileReport& report) {
-  Json cells = Json::array();
-  for (std::size_t c = 0; c < report.cells.size(); ++c) {
-    const ProfileCell& cell = report.cells[c];
-    static const std::vector<CellRun> kNone;
-    const std::vector<CellRun>& runs =
-        c < report.measured.size() ? report.measured[c] : kNone;
-    const CellSummary s = SummarizeCell(cell, runs);
-    Json out = {{"cell", CellName(cell)},
-                {"access", cell.random ? "random" : "sequential"},
-                {"block_bytes", cell.blockBytes},
-                {"queue_depth", cell.depth},
-                {"direction", cell.write ? "write" : "read"},
-                {"engine", s.engine.empty() ? Json(nullptr) : Json(s.engine)},
-                {"runs_measured", runs.size()}};
-    if (!runs.empty()) {
-      out["median_mb_per_s"] = Rounded(s.mbPerSecond.median, 3);
-      out["median_mib_per_s"] = Rounded(s.mbPerSecond.median / kMBPerMiB, 3);
-      out["best_mb_per_s"] = Rounded(s.bestMBPerSecond, 3);
-    }
-    out["spread"] = s.mbPerSecond.spread
-                        ? Json(Rounded(*s.mbPerSecond.spread, 4))
-                        : Json(nullptr);
-    out["median_iops"] = Optional(s.iops, 1);
-    out["median_mean_latency_us"] = Optional(s.meanLatencyUs, 3);
-    out["median_p99_latency_us"] = Optional(s.p99LatencyUs, 3);
-    Json each = Json::array();
-    for (const CellRun& run : runs) {
-      each.push_back({{"run", run.run},
-                      {"bytes", run.bytes},
-                      {"transfers", run.transfers},
-                      {"seconds", Rounded(run.seconds, 9)},
-                      {"mb_per_s", Rounded(run.MBPerSecond(), 3)},
-                      {"mib_per_s", Rounded(run.MiBPerSecond(), 3)},
-                      {"iops", Rounded(run.TransfersPerSecond(), 1)},
-                      {"max_queue_depth", run.maxDepth},
-                      {"mean_latency_us", Optional(run.meanLatencyUs, 3)},
-                      {"p99_latency_us", Optional(run.p99LatencyUs, 3)},
-                      {"engine", EngineName(run.engine)}});
-    }
-    out["runs"] = std::move(each);
-    cells.push_back(std::move(out));
-  }
-  const int refused = UringRefused(report);
-  const Json out = {{"run", "profile"},
-                    {"path", report.path},
-                    {"file_system", report.facts.fileSystem},
-                    {"device", report.facts.device},
-                    {"beneath", report.facts.beneath},
-                    {"cache_beneath", report.facts.cacheBeneath},
-                    {"size_mb", report.sizeMB},
-                    {"seconds", report.seconds},
-                    {"warmup_seconds", report.warmupSeconds},
-                    {"runs", report.runs},
-                    {"seed", report.seed},
-                    {"pattern", "random"},
-                    {"direct", true},
-                    {"io_uring_refused",
-                     refused ? Json(std::strerror(refused)) : Json(nullptr)},
-                    {"complete", report.complete},
-                    {"measured", WhatWasProfiled(report)},
-                    {"cells", std::move(cells)},
-                    {"notes", ProfileNotes(report)}};
-  return out.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-}  // namespace ferrotick::cli
+}  // namespace ferrotick
