@@ -5,6 +5,8 @@
 #include <cstring>
 #include <random>
 
+#include "core/io_memory.h"
+
 namespace ferrotick {
 
 namespace {
@@ -60,7 +62,7 @@ RandomData::RandomData(std::size_t writeBytes, std::uint64_t seed,
       m_key(Mix(seed ^ 0x5bd1e9955bd1e995ULL)) {
   const std::size_t align = std::max(alignment, kAlignment);
   const std::size_t bytes = (m_slots * m_stride + align - 1) / align * align;
-  m_pool = static_cast<char*>(std::aligned_alloc(align, bytes));
+  m_pool = static_cast<char*>(AllocateIoMemory(align, bytes));
 }
 
 RandomData::~RandomData() { std::free(m_pool); }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/data_pattern.h"
+#include "core/io_memory.h"
 #include "core/timing.h"
 
 namespace ferrotick {
@@ -283,7 +284,8 @@ IoResult RunQueuedIo(const IoJob& job, const std::atomic<bool>& stop) {
       freePool[i] = static_cast<std::uint32_t>(i);
     }
   } else {
-    reads.reset(static_cast<char*>(std::aligned_alloc(align, depth * stride)));
+    reads.reset(
+        static_cast<char*>(AllocateIoMemory(align, depth * stride)));
     if (!reads) {
       result.error = ENOMEM;
       return result;

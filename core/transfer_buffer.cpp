@@ -4,15 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/io_memory.h"
+
 namespace ferrotick {
 
 namespace {
 
-void* AlignedAllocate(std::size_t alignment, std::size_t bytes) {
-  return std::aligned_alloc(alignment, bytes);
-}
-
-std::atomic<TransferBuffer::Allocator> g_allocator{AlignedAllocate};
+std::atomic<TransferBuffer::Allocator> g_allocator{AllocateIoMemory};
 
 }  // namespace
 
@@ -31,7 +29,7 @@ TransferBuffer::TransferBuffer(std::size_t bytes) {
 TransferBuffer::~TransferBuffer() { std::free(m_data); }
 
 void TransferBuffer::SetAllocatorForTest(Allocator allocator) {
-  g_allocator.store(allocator ? allocator : AlignedAllocate);
+  g_allocator.store(allocator ? allocator : AllocateIoMemory);
 }
 
 }  // namespace ferrotick
