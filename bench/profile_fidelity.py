@@ -14,6 +14,10 @@ round by round (A B, B A, A B, ...):
        --ioengine=io_uring --direct=1 --iodepth=N --bs=1M|4k
        --rw=read|write|randread|randwrite --time_based --runtime=S
        --ramp_time=(the same warm-up) --size=MB --filename=FILE
+     with its buffers in huge pages (--iomem=shmhuge), as ours are: in
+     small pages a 1 MiB transfer can take more segments than the disk
+     accepts in one request, and the kernel then splits it in two. Without
+     huge pages to reserve (not root) fio keeps malloc, and the table says so.
 
 The first round is a warm-up and is dropped. For every other round and
 every cell, the ratio of our MB/s to fio's (its bw_bytes) is a pair; the
@@ -75,8 +79,38 @@ def ours(args):
     return rates, engines
 
 
+def reserve_huge_pages(pages):
+    """Makes sure `pages` hugetlb pages are free for fio's buffers; returns
+    the count to restore afterwards, or None when they cannot be had."""
+    def meminfo(key):
+        with open("/proc/meminfo") as f:
+            for line in f:
+                if line.startswith(key + ":"):
+                    return int(line.split()[1])
+        return 0
+    total = meminfo("HugePages_Total")
+    free = meminfo("HugePages_Free")
+    if free >= pages:
+        return total
+    try:
+        with open("/proc/sys/vm/nr_hugepages", "w") as f:
+            f.write(str(total + pages - free))
+    except OSError:
+        return None
+    return total if meminfo("HugePages_Free") >= pages else None
+
+
+def restore_huge_pages(total):
+    try:
+        with open("/proc/sys/vm/nr_hugepages", "w") as f:
+            f.write(str(total))
+    except OSError:
+        pass
+
+
 def fio_command(args, path):
     cmd = ["fio", "--output-format=json", "--filename=" + path,
+           "--iomem=" + args.fio_iomem,
            "--size=%dM" % args.size, "--direct=1", "--ioengine=io_uring",
            "--time_based", "--runtime=%gs" % args.seconds,
            "--ramp_time=%dms" % round(warmup(args.seconds) * 1000)]
@@ -132,11 +166,15 @@ def markdown(results, args, started, loads, commit):
         "--rw=read|write|randread|randwrite --time_based --runtime=%gs "
         "--ramp_time=%dms`, our warm-up; ours runs its depth-1 cells with "
         "pread/pwrite. Each cell is the median of the paired ratios ours / fio "
-        "(MB/s over bw_bytes) with their minimum and maximum; \"load\" is the "
+        "(MB/s over bw_bytes) with their minimum and maximum; fio's buffers: "
+        "`--iomem=%s`%s; \"load\" is the "
         "1-minute load average over the rounds (2 vCPUs, shared with other "
         "work: above 2 the machine was busy)."
         % (args.size, args.seconds, args.seconds,
-           round(warmup(args.seconds) * 1000)), "",
+           round(warmup(args.seconds) * 1000), args.fio_iomem,
+           " (huge pages, as ours)" if args.fio_iomem == "shmhuge" else
+           " (small pages, unlike ours: no huge pages could be reserved)"),
+        "",
         "| cell | pairs | ours / fio (median [min, max]) | >= %.2f | "
         "median MB/s ours, fio | our engine |" % GOAL,
         "|---|---|---|---|---|---|",
@@ -183,6 +221,9 @@ def main():
     parser.add_argument("--pairs", type=int, default=7)
     parser.add_argument("--out", help="one JSON object per cell")
     parser.add_argument("--markdown", help="RESULTS.md to update")
+    parser.add_argument("--fio-iomem", default="shmhuge",
+                        help="fio's buffer memory (default shmhuge; malloc "
+                        "when no huge pages can be reserved)")
     parser.add_argument("--notes", help="hand-written notes to put under "
                         "the table (default: profile_notes.md beside this)")
     args = parser.parse_args()
@@ -197,6 +238,13 @@ def main():
     ratios = {name: [] for name, *_ in CELLS}
     engines = {}
     loads = []
+    restore = None
+    if args.fio_iomem == "shmhuge":
+        # 1 MiB at depth 8 and fio's alignment, in 2 MiB pages, with room.
+        restore = reserve_huge_pages(16)
+        if restore is None:
+            print("no huge pages for fio: it keeps malloc", file=sys.stderr)
+            args.fio_iomem = "malloc"
     try:
         for round_index in range(args.pairs + 1):
             loads.append(load_average())
@@ -223,6 +271,8 @@ def main():
     finally:
         if os.path.exists(path):
             os.unlink(path)
+        if restore is not None:
+            restore_huge_pages(restore)
 
     results = []
     for name, *_ in CELLS:
