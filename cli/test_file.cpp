@@ -1,10 +1,11 @@
-#include "cli/test_place.h"
+#include "cli/test_file.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "cli/output.h"
 #include "cli/targets.h"
@@ -22,35 +23,33 @@ std::string ParentFolder(const std::string& path) {
 
 }  // namespace
 
-std::optional<TestPlace> CheckTestPlace(const std::string& path, int sizeMB,
-                                        std::string_view command, bool json) {
+bool TestFile::CheckPlace(TestFileReport& report) {
   const auto refuse = [&](const std::string& where, const std::string& message,
                           const std::string& detail) {
-    ReportError(json, command, where, message, detail);
-    return std::nullopt;
+    Fail(m_options, where, message, detail);
+    return false;
   };
-  TestPlace place;
-  place.given = FullPath(path);
+  const int sizeMB = m_options.fileSizeMB.value();
+  m_strGiven = FullPath(m_options.path);
   struct stat info {};
-  const bool exists = ::stat(place.given.c_str(), &info) == 0;
+  const bool exists = ::stat(m_strGiven.c_str(), &info) == 0;
   if (!exists && errno == ELOOP) {
-    return refuse(place.given, "is a symbolic link loop", "");
+    return refuse(m_strGiven, "is a symbolic link loop", "");
   }
-  place.isFolder = exists && S_ISDIR(info.st_mode);
-  if (exists && !place.isFolder) {
-    return refuse(place.given, "already exists",
-                  std::string(command) +
+  m_bFolder = exists && S_ISDIR(info.st_mode);
+  if (exists && !m_bFolder) {
+    return refuse(m_strGiven, "already exists",
+                  std::string(CommandName(m_options.command)) +
                       " makes its own test file and removes it afterwards; "
                       "give a folder or a new file name");
   }
-  place.folder = place.isFolder ? place.given : ParentFolder(place.given);
-  const std::optional<DiskFacts> facts = ReadDiskFacts(place.folder);
+  const std::string folder = m_bFolder ? m_strGiven : ParentFolder(m_strGiven);
+  const std::optional<DiskFacts> facts = ReadDiskFacts(folder);
   if (!facts) {
-    return refuse(place.folder, "cannot examine the folder",
-                  std::strerror(errno));
+    return refuse(folder, "cannot examine the folder", std::strerror(errno));
   }
   if (facts->pseudo) {
-    return refuse(place.folder,
+    return refuse(folder,
                   "is on " + facts->fileSystem +
                       ", a file system of the kernel's own that holds no "
                       "files to measure",
@@ -58,15 +57,29 @@ std::optional<TestPlace> CheckTestPlace(const std::string& path, int sizeMB,
   }
   const std::uint64_t needed = static_cast<std::uint64_t>(sizeMB) * kBytesPerMB;
   if (facts->freeBytes < needed) {
-    return refuse(place.folder, "not enough free space",
+    return refuse(folder, "not enough free space",
                   Format("the test file needs %d MiB and %llu MiB are free; "
                          "give a smaller --size",
                          sizeMB,
                          static_cast<unsigned long long>(facts->freeBytes /
                                                          kBytesPerMB)));
   }
-  place.facts = *facts;
-  return place;
+  report.folder = folder;
+  report.facts = *facts;
+  report.sizeMB = sizeMB;
+  return true;
+}
+
+bool TestFile::Make(TestFileReport& report) {
+  const std::string prefix =
+      std::string("ferrotick-") + CommandName(m_options.command);
+  if (!m_file.Make(m_strGiven, m_bFolder, prefix.c_str())) {
+    Fail(m_options, m_strGiven, "cannot create the test file",
+         std::strerror(errno));
+    return false;
+  }
+  report.path = m_file.Path();
+  return true;
 }
 
 }  // namespace ferrotick::cli
