@@ -22,20 +22,18 @@ namespace {
 
 // A phase shows a progress line on a terminal, and with --verbose its log
 // lines; it keeps the rates of its passes.
-class PhasePresenter : public RunPresenter {
+class PhasePresenter : public LinePresenter {
  public:
   PhasePresenter(const CliOptions& options, MeasuredPhase& phase, int passes,
                  Output& out)
-      : m_options(options),
+      : LinePresenter(out, options.progress && !options.json && !options.quiet),
+        m_options(options),
         m_phase(phase),
-        m_nPasses(passes),
-        m_out(out),
-        m_progress(options.progress && !options.json && !options.quiet) {}
+        m_nPasses(passes) {}
 
   void OnEvent(const RunEvent& event) override {
-    if (const auto* progress = std::get_if<ProgressEvent>(&event)) {
-      m_latest = *progress;
-    } else if (const auto* pass = std::get_if<PassEvent>(&event)) {
+    LinePresenter::OnEvent(event);
+    if (const auto* pass = std::get_if<PassEvent>(&event)) {
       if (pass->Complete()) {
         m_phase.rates.push_back(Rate(
             static_cast<double>(pass->bytes) / kBytesPerMB, pass->seconds));
@@ -44,30 +42,20 @@ class PhasePresenter : public RunPresenter {
       }
     }
     if (m_options.verbose && !m_options.json) {
-      ForEachLogLine(event, [this](std::string_view line) {
-        m_progress.Clear();
-        m_out.Line(line);
-      });
+      ForEachLogLine(event, [this](std::string_view line) { Line(line); });
     }
   }
 
-  void OnIdle() override {
-    m_out.Flush();
-    if (!m_latest || !m_progress.Due()) return;
-    m_progress.Show(MeasureProgressLine(m_phase, *m_latest, m_nPasses,
-                                        m_options.fileSizeMB.value()));
+ private:
+  std::optional<std::string> ProgressText(
+      const ProgressEvent& latest) override {
+    return MeasureProgressLine(m_phase, latest, m_nPasses,
+                               m_options.fileSizeMB.value());
   }
 
-  bool Broken() const override { return m_out.Broken(); }
-  void ClearProgress() { m_progress.Clear(); }
-
- private:
   const CliOptions& m_options;
   MeasuredPhase& m_phase;
   const int m_nPasses;
-  Output& m_out;
-  ProgressLine m_progress;
-  std::optional<ProgressEvent> m_latest;
 };
 
 }  // namespace

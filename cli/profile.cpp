@@ -70,15 +70,7 @@ class StepPresenter : public ProfilePresenter {
 int RunProfile(const CliOptions& options, StopSignals& signals) {
   ProfileReport report;
   TestFile file(options);
-  if (!file.CheckPlace(report)) return kExitFailed;
-  if (report.facts.inMemory) {
-    return Fail(options, report.folder,
-                "is on " + report.facts.fileSystem +
-                    ", which keeps files in memory: direct I/O to a disk is "
-                    "not possible there",
-                "give a folder on a disk");
-  }
-  if (!file.Make(report)) return kExitFailed;
+  if (!file.CheckPlace(report) || !file.Make(report)) return kExitFailed;
   ProfileDescription description;
   description.path = file.Path();
   description.fileBytes =

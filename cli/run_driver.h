@@ -4,6 +4,12 @@
 // A single run and the disk profile are driven alike.
 #pragma once
 
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "cli/output.h"
 #include "cli/stop_signals.h"
 #include "core/disk_profile.h"
 #include "core/run.h"
@@ -26,6 +32,44 @@ class Presenter {
 
 using RunPresenter = Presenter<RunEvent>;
 using ProfilePresenter = Presenter<ProfileEvent>;
+
+// A run's lines on standard output, and on a terminal a live line from its
+// latest progress, cleared before each line.
+class LinePresenter : public RunPresenter {
+ public:
+  LinePresenter(Output& out, bool progress)
+      : m_out(out), m_progress(progress) {}
+
+  void Line(std::string_view line) {
+    m_progress.Clear();
+    m_out.Line(line);
+  }
+  void OnEvent(const RunEvent& event) override {
+    if (const auto* progress = std::get_if<ProgressEvent>(&event)) {
+      m_latest = *progress;
+    }
+  }
+  void OnIdle() override {
+    m_out.Flush();
+    if (!m_latest || !m_progress.Due()) return;
+    if (const std::optional<std::string> text = ProgressText(*m_latest)) {
+      m_progress.Show(*text);
+    }
+  }
+  bool Broken() const override { return m_out.Broken(); }
+  void ClearProgress() { m_progress.Clear(); }
+
+ protected:
+  // The live line for the latest progress, if any.
+  virtual std::optional<std::string> ProgressText(
+      const ProgressEvent& latest) = 0;
+
+  Output& m_out;
+  std::optional<ProgressEvent> m_latest;
+
+ private:
+  ProgressLine m_progress;
+};
 
 // Runs `run` (opened) or `profile` to its end and returns that end; an end
 // it never told (abandoned, or no thread) is made up here. Its events reach

@@ -38,26 +38,22 @@ RunKind KindOf(Command command) {
 
 // The run's lines as the window shows them, with the toggles' lines where
 // the window's user would press them; or one JSON object per pass.
-class SinglePresenter : public RunPresenter {
+class SinglePresenter : public LinePresenter {
  public:
   SinglePresenter(const CliOptions& options, RunKind kind,
                   const std::string& path, Output& out)
-      : m_options(options),
+      : LinePresenter(out, options.progress && !options.json),
+        m_options(options),
         m_kind(kind),
-        m_strPath(path),
-        m_out(out),
-        m_progress(options.progress && !options.json) {}
+        m_strPath(path) {}
 
   void Line(std::string_view line) {
-    if (m_options.json) return;
-    m_progress.Clear();
-    m_out.Line(line);
+    if (!m_options.json) LinePresenter::Line(line);
   }
 
   void OnEvent(const RunEvent& event) override {
-    if (const auto* progress = std::get_if<ProgressEvent>(&event)) {
-      m_latest = *progress;
-    } else if (const auto* pass = std::get_if<PassEvent>(&event)) {
+    LinePresenter::OnEvent(event);
+    if (const auto* pass = std::get_if<PassEvent>(&event)) {
       m_latest.reset();
       if (m_options.json) {
         m_out.Line(pass->Complete() ? PassJson(*pass, m_options.run, m_strPath)
@@ -77,25 +73,16 @@ class SinglePresenter : public RunPresenter {
     m_bStopShown = true;
   }
 
-  void OnIdle() override {
-    m_out.Flush();
-    if (!m_latest || m_latest->seconds < kProgressAfterSeconds ||
-        !m_progress.Due()) {
-      return;
-    }
-    m_progress.Show(RunProgressLine(*m_latest));
+ private:
+  std::optional<std::string> ProgressText(
+      const ProgressEvent& latest) override {
+    if (latest.seconds < kProgressAfterSeconds) return std::nullopt;
+    return RunProgressLine(latest);
   }
 
-  bool Broken() const override { return m_out.Broken(); }
-  void ClearProgress() { m_progress.Clear(); }
-
- private:
   const CliOptions& m_options;
   const RunKind m_kind;
   const std::string& m_strPath;
-  Output& m_out;
-  ProgressLine m_progress;
-  std::optional<ProgressEvent> m_latest;
   bool m_bStopShown = false;
 };
 

@@ -64,6 +64,14 @@ bool TestFile::CheckPlace(TestFileReport& report) {
                          static_cast<unsigned long long>(facts->freeBytes /
                                                          kBytesPerMB)));
   }
+  // A profile transfers with direct I/O only.
+  if (facts->inMemory && m_options.command == Command::kProfile) {
+    return refuse(folder,
+                  "is on " + facts->fileSystem +
+                      ", which keeps files in memory: direct I/O to a disk is "
+                      "not possible there",
+                  "give a folder on a disk");
+  }
   report.folder = folder;
   report.facts = *facts;
   report.sizeMB = sizeMB;

@@ -15,9 +15,9 @@ class TestFile {
  public:
   explicit TestFile(const CliOptions& options) : m_options(options) {}
 
-  // A folder or a new file's name, on a file system that holds files, with
-  // room for the file; its folder, facts and size go into `report`. A
-  // refusal is reported and gives false.
+  // A folder or a new file's name, on a file system that holds files (and
+  // for a profile, not in memory), with room for the file; its folder,
+  // facts and size go into `report`. A refusal is reported and gives false.
   bool CheckPlace(TestFileReport& report);
   // Makes the file in the place checked, and names it in `report`; false,
   // reported, when it cannot be made.
