@@ -70,10 +70,9 @@ int RunMeasure(const CliOptions& options, StopSignals& signals) {
     report.warnings.push_back(text);
     if (!options.json) ErrorLine(std::string(kProgram) + ": warning: " + text);
   };
-  if (report.facts.inMemory) {
-    warn(report.folder + " is on " + report.facts.fileSystem +
-         ", which keeps files in memory: the rates are the memory's, not a "
-         "disk's");
+  if (const std::optional<std::string> warning =
+          MemoryFileSystemWarning(report.folder, report.facts)) {
+    warn(*warning);
   }
   if (!file.Make(report)) return kExitFailed;
   Output out;

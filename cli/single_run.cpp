@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <variant>

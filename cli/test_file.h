@@ -8,6 +8,7 @@
 #include "cli/command_line.h"
 #include "core/scratch_file.h"
 #include "core/test_file_report.h"
+#include "core/test_place.h"
 
 namespace ferrotick::cli {
 
@@ -26,8 +27,7 @@ class TestFile {
 
  private:
   const CliOptions& m_options;
-  std::string m_strGiven;  // the full path given
-  bool m_bFolder = false;  // else the given path names the new file
+  TestPlace m_place;
   ScratchFile m_file;
 };
 

@@ -37,6 +37,14 @@ std::vector<MeasuredRunPlan> MeasurePlan(const std::string& path,
   return plan;
 }
 
+std::optional<std::string> MemoryFileSystemWarning(const std::string& folder,
+                                                   const DiskFacts& facts) {
+  if (!facts.inMemory) return std::nullopt;
+  return folder + " is on " + facts.fileSystem +
+         ", which keeps files in memory: the rates are the memory's, not a "
+         "disk's";
+}
+
 std::optional<std::string> IgnoredDropWarning(const std::string& path,
                                               const DiskFacts& facts,
                                               bool direct) {

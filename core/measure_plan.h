@@ -25,6 +25,11 @@ std::vector<MeasuredRunPlan> MeasurePlan(const std::string& path,
                                          int fileSizeMB, int bufferKB,
                                          int passes, bool direct);
 
+// The warning when the test file's `folder` is on a file system that keeps
+// files in memory, so every rate is the memory's; or nothing.
+std::optional<std::string> MemoryFileSystemWarning(const std::string& folder,
+                                                   const DiskFacts& facts);
+
 // Before the read passes: the warning when a cache drop leaves most of
 // the file at `path` cached, so the reads would be the page cache's; or
 // nothing.
