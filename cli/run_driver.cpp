@@ -93,8 +93,10 @@ End DriveToEnd(Driven& driven, StopSignals& signals,
         // Told as the thread's last act: the join is at once.
         driven.WaitEnded(kAbandonWait);
         End end = *told;
-        // A stop in the last pass, in the fill's final sync.
-        if (stopAsked && end.outcome == Outcome::kCompleted) {
+        // A stop in the last pass, in the fill's final sync, or one that
+        // came as the run ended whole.
+        if ((stopAsked || signals.Count() > 0) &&
+            end.outcome == Outcome::kCompleted) {
           end.outcome = Outcome::kStopped;
         }
         return end;

@@ -1,7 +1,8 @@
 // Drives a run from the command line's main thread: starts it, hands its
 // events to a presenter as they come, asks it to stop at the first stop
 // signal, and gives up on it at the second or when nothing can be printed.
-// A single run and the disk profile are driven alike.
+// A single run and the disk profile are driven alike; a run's lines are
+// presented alike.
 #pragma once
 
 #include <optional>
@@ -73,8 +74,8 @@ class LinePresenter : public RunPresenter {
 
 // Runs `run` (opened) or `profile` to its end and returns that end; an end
 // it never told (abandoned, or no thread) is made up here. Its events reach
-// `presenter` on this thread, the end last. A stop asked for is a stop,
-// even when the run ran its course meanwhile.
+// `presenter` on this thread, the end last. A stop signal before the end
+// is taken is a stop, even when the run ran its course meanwhile.
 EndEvent Drive(Run& run, StopSignals& signals, RunPresenter& presenter);
 ProfileEnd Drive(DiskProfile& profile, StopSignals& signals,
                  ProfilePresenter& presenter);
