@@ -33,6 +33,20 @@ Json Optional(const std::optional<double>& value, int decimals) {
   return value ? Json(Rounded(*value, decimals)) : Json(nullptr);
 }
 
+// A summary's first fields: what ran, the test file and its disk.
+Json HeadJson(const char* run, const TestFileReport& report,
+              bool tellInMemory) {
+  Json out = {{"run", run},
+              {"path", report.path},
+              {"file_system", report.facts.fileSystem},
+              {"device", report.facts.device},
+              {"beneath", report.facts.beneath}};
+  if (tellInMemory) out["in_memory"] = report.facts.inMemory;
+  out["cache_beneath"] = report.facts.cacheBeneath;
+  out["size_mb"] = report.sizeMB;
+  return out;
+}
+
 }  // namespace
 
 std::string JsonString(std::string_view text) {
@@ -105,23 +119,16 @@ std::string MeasureJson(const MeasureReport& report) {
     out["incomplete_passes"] = phase.incomplete;
     phases.push_back(std::move(out));
   }
-  const Json out = {{"run", "measure"},
-                    {"path", report.path},
-                    {"file_system", report.facts.fileSystem},
-                    {"device", report.facts.device},
-                    {"beneath", report.facts.beneath},
-                    {"in_memory", report.facts.inMemory},
-                    {"cache_beneath", report.facts.cacheBeneath},
-                    {"size_mb", report.sizeMB},
-                    {"buffer_kb", report.bufferKB},
-                    {"queue_depth", 1},
-                    {"pattern", "random"},
-                    {"direct", report.direct},
-                    {"complete", report.complete},
-                    {"measured", WhatWasMeasured(report)},
-                    {"runs", std::move(phases)},
-                    {"notes", MeasureNotes(report)},
-                    {"warnings", report.warnings}};
+  Json out = HeadJson("measure", report, /*tellInMemory=*/true);
+  out["buffer_kb"] = report.bufferKB;
+  out["queue_depth"] = 1;
+  out["pattern"] = "random";
+  out["direct"] = report.direct;
+  out["complete"] = report.complete;
+  out["measured"] = WhatWasMeasured(report);
+  out["runs"] = std::move(phases);
+  out["notes"] = MeasureNotes(report);
+  out["warnings"] = report.warnings;
   return Dump(out);
 }
 
@@ -168,25 +175,20 @@ std::string ProfileJson(const ProfileReport& report) {
     cells.push_back(std::move(out));
   }
   const int refused = UringRefusal(report);
-  const Json out = {{"run", "profile"},
-                    {"path", report.path},
-                    {"file_system", report.facts.fileSystem},
-                    {"device", report.facts.device},
-                    {"beneath", report.facts.beneath},
-                    {"cache_beneath", report.facts.cacheBeneath},
-                    {"size_mb", report.sizeMB},
-                    {"seconds", report.seconds},
-                    {"warmup_seconds", report.warmupSeconds},
-                    {"runs", report.runs},
-                    {"seed", report.seed},
-                    {"pattern", "random"},
-                    {"direct", true},
-                    {"io_uring_refused",
-                     refused ? Json(std::strerror(refused)) : Json(nullptr)},
-                    {"complete", report.complete},
-                    {"measured", WhatWasProfiled(report)},
-                    {"cells", std::move(cells)},
-                    {"notes", ProfileNotes(report)}};
+  // A profile refuses a file system in memory, so it never tells one.
+  Json out = HeadJson("profile", report, /*tellInMemory=*/false);
+  out["seconds"] = report.seconds;
+  out["warmup_seconds"] = report.warmupSeconds;
+  out["runs"] = report.runs;
+  out["seed"] = report.seed;
+  out["pattern"] = "random";
+  out["direct"] = true;
+  out["io_uring_refused"] =
+      refused ? Json(std::strerror(refused)) : Json(nullptr);
+  out["complete"] = report.complete;
+  out["measured"] = WhatWasProfiled(report);
+  out["cells"] = std::move(cells);
+  out["notes"] = ProfileNotes(report);
   return Dump(out);
 }
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/json_output.h"
 
@@ -59,6 +60,23 @@ void ReportError(bool json, std::string_view run, std::string_view path,
   text += message;
   if (!detail.empty()) text += ": " + std::string(detail);
   ErrorLine(text);
+}
+
+int Fail(const CliOptions& options, std::string_view path,
+         std::string_view message, std::string_view detail) {
+  ReportError(options.json, CommandName(options.command), path, message,
+              detail);
+  return kExitFailed;
+}
+
+int Finish(const CliOptions& options, Output& out, std::string_view path,
+           std::string_view ended, std::string_view detail) {
+  out.Flush();
+  if (out.Broken()) {
+    return Fail(options, path, "cannot write output",
+                std::strerror(out.Error()));
+  }
+  return ended.empty() ? kExitOk : Fail(options, path, ended, detail);
 }
 
 ProgressLine::ProgressLine(bool wanted)

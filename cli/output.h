@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "cli/command_line.h"
+
 namespace ferrotick::cli {
 
 inline constexpr const char* kProgram = "ferrotick-cli";
@@ -34,6 +36,16 @@ void ErrorLine(std::string_view line);
 // "ferrotick-cli: PATH: MESSAGE: DETAIL", or the same as a JSON object.
 void ReportError(bool json, std::string_view run, std::string_view path,
                  std::string_view message, std::string_view detail = {});
+// Reports the error of the command `options` asked for; gives the status
+// to exit with.
+int Fail(const CliOptions& options, std::string_view path,
+         std::string_view message, std::string_view detail = {});
+
+// Flushes standard output and gives the exit status of a command that
+// printed its summary there: a failure when it could not be written, or
+// when `ended` says why the command ended early (`detail`: how far it got).
+int Finish(const CliOptions& options, Output& out, std::string_view path,
+           std::string_view ended, std::string_view detail);
 
 // A live line on standard error for a terminal: rewritten in place, at
 // most a few times a second, and cleared before anything else prints.

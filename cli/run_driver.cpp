@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <variant>
@@ -47,55 +48,86 @@ class ShownEvents : public EventSink {
   double m_shownAt = 0;
 };
 
-EndEvent MadeUpEnd(const Run& run, Outcome outcome, int error) {
-  EndEvent end;
-  end.kind = run.Description().kind;
-  end.outcome = outcome;
-  end.error = error;
-  end.path = run.Description().path;
-  end.run = run.Id();
-  return end;
-}
+// A run with its events taken from a hand-over, as a profile's are taken
+// from the profile.
+class HandedOverRun {
+ public:
+  explicit HandedOverRun(Run& run) : m_run(run) {}
 
-}  // namespace
+  bool Start(std::function<void()> wake) {
+    m_handover->SetWake(std::move(wake));
+    return m_run.Start(std::make_shared<ShownEvents>(m_handover));
+  }
+  std::deque<RunEvent> Take() { return m_handover->Take(); }
+  void RequestStop() { m_run.RequestStop(); }
+  void Abandon() { m_run.Abandon(); }
+  bool WaitEnded(std::chrono::milliseconds limit) {
+    // Nothing more is taken, and nobody woken once this returns.
+    m_handover->Close();
+    return m_run.WaitEnded(limit);
+  }
 
-EndEvent DriveRun(Run& run, StopSignals& signals, RunPresenter& presenter) {
-  auto handover =
-      std::make_shared<EventHandover>([&signals] { signals.Wake(); });
-  if (!run.Start(std::make_shared<ShownEvents>(handover)))
-    return MadeUpEnd(run, Outcome::kFailed, EAGAIN);
+ private:
+  Run& m_run;
+  const std::shared_ptr<EventHandover> m_handover =
+      std::make_shared<EventHandover>();
+};
+
+template <class End, class Driven, class Event>
+End DriveToEnd(Driven& driven, StopSignals& signals,
+               Presenter<Event>& presenter) {
+  const auto madeUp = [](Outcome outcome, int error) {
+    End end;
+    end.outcome = outcome;
+    end.error = error;
+    return end;
+  };
+  if (!driven.Start([&signals] { signals.Wake(); })) {
+    return madeUp(Outcome::kFailed, EAGAIN);
+  }
   bool stopAsked = false;
   for (;;) {
-    for (const RunEvent& event : handover->Take()) {
+    for (const Event& event : driven.Take()) {
       presenter.OnEvent(event);
-      if (const auto* end = std::get_if<EndEvent>(&event)) {
+      if (const auto* told = std::get_if<End>(&event)) {
         // Told as the thread's last act: the join is at once.
-        handover->Close();
-        run.WaitEnded(kAbandonWait);
-        EndEvent told = *end;
-        // A stop asked for is a stop, even when the run ran its course
-        // meanwhile (a stop in the last pass, in the fill's final sync).
-        if (stopAsked && told.outcome == Outcome::kCompleted) {
-          told.outcome = Outcome::kStopped;
+        driven.WaitEnded(kAbandonWait);
+        End end = *told;
+        // A stop in the last pass, in the fill's final sync, or one that
+        // came as the run ended whole.
+        if ((stopAsked || signals.Count() > 0) &&
+            end.outcome == Outcome::kCompleted) {
+          end.outcome = Outcome::kStopped;
         }
-        return told;
+        return end;
       }
     }
     if (signals.Count() >= 2 || presenter.Broken()) {
       // A second Ctrl-C, or nobody left to read: end at once, silently.
-      run.Abandon();
-      handover->Close();
-      run.WaitEnded(kAbandonWait);
-      return MadeUpEnd(run, Outcome::kAbandoned, 0);
+      driven.Abandon();
+      driven.WaitEnded(kAbandonWait);
+      return madeUp(Outcome::kAbandoned, 0);
     }
     if (signals.Count() >= 1 && !stopAsked) {
       stopAsked = true;
-      run.RequestStop();
+      driven.RequestStop();
       presenter.OnStop();
     }
     presenter.OnIdle();
-    if (handover->Empty()) signals.Wait(kIdleMs);
+    signals.Wait(kIdleMs);
   }
+}
+
+}  // namespace
+
+EndEvent Drive(Run& run, StopSignals& signals, RunPresenter& presenter) {
+  HandedOverRun handedOver(run);
+  return DriveToEnd<EndEvent>(handedOver, signals, presenter);
+}
+
+ProfileEnd Drive(DiskProfile& profile, StopSignals& signals,
+                 ProfilePresenter& presenter) {
+  return DriveToEnd<ProfileEnd>(profile, signals, presenter);
 }
 
 }  // namespace ferrotick::cli

@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <variant>
@@ -12,6 +10,7 @@
 #include "cli/output.h"
 #include "cli/run_driver.h"
 #include "cli/targets.h"
+#include "core/command_failures.h"
 #include "core/direct_io.h"
 #include "core/file_handle.h"
 #include "core/log_lines.h"
@@ -37,26 +36,22 @@ RunKind KindOf(Command command) {
 
 // The run's lines as the window shows them, with the toggles' lines where
 // the window's user would press them; or one JSON object per pass.
-class SinglePresenter : public RunPresenter {
+class SinglePresenter : public LinePresenter {
  public:
   SinglePresenter(const CliOptions& options, RunKind kind,
                   const std::string& path, Output& out)
-      : m_options(options),
+      : LinePresenter(out, options.progress && !options.json),
+        m_options(options),
         m_kind(kind),
-        m_strPath(path),
-        m_out(out),
-        m_progress(options.progress && !options.json) {}
+        m_strPath(path) {}
 
   void Line(std::string_view line) {
-    if (m_options.json) return;
-    m_progress.Clear();
-    m_out.Line(line);
+    if (!m_options.json) LinePresenter::Line(line);
   }
 
   void OnEvent(const RunEvent& event) override {
-    if (const auto* progress = std::get_if<ProgressEvent>(&event)) {
-      m_latest = *progress;
-    } else if (const auto* pass = std::get_if<PassEvent>(&event)) {
+    LinePresenter::OnEvent(event);
+    if (const auto* pass = std::get_if<PassEvent>(&event)) {
       m_latest.reset();
       if (m_options.json) {
         m_out.Line(pass->Complete() ? PassJson(*pass, m_options.run, m_strPath)
@@ -76,25 +71,16 @@ class SinglePresenter : public RunPresenter {
     m_bStopShown = true;
   }
 
-  void OnIdle() override {
-    m_out.Flush();
-    if (!m_latest || m_latest->seconds < kProgressAfterSeconds ||
-        !m_progress.Due()) {
-      return;
-    }
-    m_progress.Show(RunProgressLine(*m_latest));
+ private:
+  std::optional<std::string> ProgressText(
+      const ProgressEvent& latest) override {
+    if (latest.seconds < kProgressAfterSeconds) return std::nullopt;
+    return RunProgressLine(latest);
   }
 
-  bool Broken() const override { return m_out.Broken(); }
-  void ClearProgress() { m_progress.Clear(); }
-
- private:
   const CliOptions& m_options;
   const RunKind m_kind;
   const std::string& m_strPath;
-  Output& m_out;
-  ProgressLine m_progress;
-  std::optional<ProgressEvent> m_latest;
   bool m_bStopShown = false;
 };
 
@@ -113,23 +99,14 @@ void NoteWhatAnMBIs(const CliOptions& options) {
       static_cast<long long>(writes) * kb * 1024));
 }
 
-// A fill that did not finish leaves the file it made, part written.
-std::string PartialFileNote(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-  return "; the partial file (" + std::to_string(info.st_size) +
-         " bytes) is left behind";
-}
-
 // Opens the run's file once, in the run's own mode, and for a rewrite or a
 // read takes its length, which is what the window's Use Existing would set
 // File Size to (a block device's size too). Gives 0 or the errno.
 int OpenForRun(FileHandle& file, RunKind kind, const RunDescription& run,
                std::uint64_t& length) {
-  const OpenMode mode = kind == RunKind::kFill    ? OpenMode::kCreate
-                        : kind == RunKind::kWrite ? OpenMode::kSharedWrite
-                                                  : OpenMode::kSharedRead;
-  if (!file.Open(run.path, mode, run.options.direct)) return file.LastError();
+  if (!file.Open(run.path, RunOpenMode(kind), run.options.direct)) {
+    return file.LastError();
+  }
   if (kind == RunKind::kFill) return 0;
   try {
     length = file.Length();
@@ -139,72 +116,28 @@ int OpenForRun(FileHandle& file, RunKind kind, const RunDescription& run,
   return 0;
 }
 
-// Said as the window would: the file cannot be used at all, or only not
-// written.
-std::string WhyNotOpened(RunKind kind, int error) {
-  if (kind == RunKind::kFill) return "cannot create the file";
-  const bool onlyNotWritten =
-      kind == RunKind::kWrite &&
-      (error == EBUSY || error == EACCES || error == EROFS || error == EPERM ||
-       error == ETXTBSY);
-  return onlyNotWritten ? "cannot open the file for writing"
-                        : "cannot open the file";
-}
-
-struct Failure {
-  std::string message;
-  std::string detail;
-};
-
 // Why the run may not begin at `path`, found before anything is opened.
-std::optional<Failure> Refusal(const CliOptions& options, RunKind kind,
-                               const std::string& path) {
+std::optional<CommandFailure> Refusal(const CliOptions& options, RunKind kind,
+                                      const std::string& path) {
   // The window's chooser asks before replacing a file; a command line
   // cannot ask, so it replaces nothing unless told to.
   struct stat existing {};
   if (kind == RunKind::kFill && !options.force &&
       ::lstat(path.c_str(), &existing) == 0) {
-    return Failure{S_ISLNK(existing.st_mode)
-                       ? "already exists as a symbolic link"
-                       : "already exists",
-                   "give --force to replace it"};
+    return CommandFailure{S_ISLNK(existing.st_mode)
+                              ? "already exists as a symbolic link"
+                              : "already exists",
+                          "give --force to replace it"};
   }
   if (const std::optional<std::string> what = NotAFileToMeasure(path)) {
-    return Failure{*what, ""};
+    return CommandFailure{*what, ""};
   }
   if (!options.run.direct) return std::nullopt;
   std::optional<DirectRefusal> refusal =
       DirectIORefusal(path, kind == RunKind::kFill,
                       static_cast<std::uint64_t>(options.bufferKB) * 1024);
   if (!refusal) return std::nullopt;
-  return Failure{refusal->message, refusal->detail};
-}
-
-// How a run that began ended, as a failure; nothing when every pass asked
-// for ran to its end and the lines reached standard output.
-std::optional<Failure> EndFailure(const EndEvent& end, RunKind kind, int wanted,
-                                  const std::string& path, const Output& out) {
-  const bool whole = end.completePasses >= wanted;
-  const std::string partial =
-      kind == RunKind::kFill && !whole ? PartialFileNote(path) : "";
-  const std::string done = std::to_string(end.completePasses) + " of " +
-                           std::to_string(wanted) +
-                           (wanted == 1 ? " pass" : " passes") + " completed";
-  if (out.Broken()) {
-    return Failure{"cannot write output", std::strerror(out.Error()) + partial};
-  }
-  switch (end.outcome) {
-    case Outcome::kCompleted:
-      if (whole) return std::nullopt;
-      return Failure{"the run failed", done + partial};
-    case Outcome::kFailed:
-      return Failure{"the run failed", Reason(end.error) + partial};
-    case Outcome::kStopped:
-      return Failure{"stopped", done + partial};
-    case Outcome::kAbandoned:
-      break;
-  }
-  return Failure{"abandoned", done + partial};
+  return CommandFailure{refusal->message, refusal->detail};
 }
 
 }  // namespace
@@ -212,12 +145,11 @@ std::optional<Failure> EndFailure(const EndEvent& end, RunKind kind, int wanted,
 int RunSingle(const CliOptions& options, StopSignals& signals) {
   const std::string path = FullPath(options.path);
   const RunKind kind = KindOf(options.command);
-  const char* name = CommandName(options.command);
-  const auto fail = [&](const Failure& failure) {
-    ReportError(options.json, name, path, failure.message, failure.detail);
-    return kExitFailed;
+  const auto fail = [&](const CommandFailure& failure) {
+    return Fail(options, path, failure.message, failure.detail);
   };
-  if (const std::optional<Failure> refusal = Refusal(options, kind, path)) {
+  if (const std::optional<CommandFailure> refusal =
+          Refusal(options, kind, path)) {
     return fail(*refusal);
   }
   NoteWhatAnMBIs(options);
@@ -237,7 +169,7 @@ int RunSingle(const CliOptions& options, StopSignals& signals) {
   if (const int error = OpenForRun(file, kind, description, length)) {
     presenter.Line(OpenFailedLine(kind, path));
     out.Flush();
-    return fail({WhyNotOpened(kind, error), Reason(error)});
+    return fail({WhyNotOpened(kind, error), CommandReason(error)});
   }
   if (kind == RunKind::kWrite && !options.fileSizeMB) {
     description.fileSizeMB = LengthInMB(length);
@@ -256,13 +188,13 @@ int RunSingle(const CliOptions& options, StopSignals& signals) {
   }
   Run run(description);
   run.Adopt(std::move(file));
-  const EndEvent end = DriveRun(run, signals, presenter);
+  const EndEvent end = Drive(run, signals, presenter);
   presenter.ClearProgress();
   out.Flush();
 
   const int wanted = kind == RunKind::kFill ? 1 : options.passes;
-  if (const std::optional<Failure> failure =
-          EndFailure(end, kind, wanted, path, out)) {
+  if (const std::optional<CommandFailure> failure =
+          RunEndFailure(end, kind, wanted, path, out.Error())) {
     return fail(*failure);
   }
   return kExitOk;

@@ -8,8 +8,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "core/log_lines.h"
-
 namespace ferrotick::cli {
 
 std::string FullPath(const std::string& path) {
@@ -18,16 +16,6 @@ std::string FullPath(const std::string& path) {
   const std::filesystem::path full = std::filesystem::absolute(path, error);
   if (error || full.native().size() >= PATH_MAX) return path;
   return full.string();
-}
-
-std::string Reason(int error) {
-  // A lock another process holds: the command line runs one command, so
-  // its own handles never meet here.
-  if (error == EWOULDBLOCK || error == EAGAIN) {
-    return "in use by another process";
-  }
-  if (error == EBUSY) return "mounted or in use by another process";
-  return ReasonText(error);
 }
 
 std::optional<std::string> NotAFileToMeasure(const std::string& path) {

@@ -1,5 +1,4 @@
-// What the command line checks of a path before it runs anything there, and
-// how it names the reasons.
+// What the command line checks of a path before it runs anything there.
 #pragma once
 
 #include <optional>
@@ -11,9 +10,6 @@ namespace ferrotick::cli {
 // given when the working directory has no name (removed, or deeper than
 // PATH_MAX) or the full path would be too long to open.
 std::string FullPath(const std::string& path);
-
-// Why an open or a transfer failed, in the user's words.
-std::string Reason(int error);
 
 // Why `path` can hold no file to measure (a character device, a FIFO, a
 // socket, a symbolic link loop), or nothing.

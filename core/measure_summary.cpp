@@ -34,29 +34,19 @@ const MeasuredPhase* Phase(const MeasureReport& report, const char* run) {
 }  // namespace
 
 std::string WhatWasMeasured(const MeasureReport& report) {
-  const DiskFacts& facts = report.facts;
-  std::string where = facts.fileSystem;
-  if (!facts.device.empty()) where += " on " + facts.device;
-  if (facts.inMemory && facts.device.empty()) {
-    where += " (in memory)";
-  } else if (!facts.beneath.empty()) {
-    where += " (" + facts.beneath + ")";
-  }
   return Format(
       "Measured %s in %s: a file of %d MiB in transfers of %d KiB, one at a "
       "time (queue depth 1), random data that neither compresses nor "
       "repeats; %s.",
-      where.c_str(), report.folder.c_str(), report.sizeMB, report.bufferKB,
-      HowTheCacheIsTakenOut(report).c_str());
+      DiskInWords(report.facts).c_str(), report.folder.c_str(), report.sizeMB,
+      report.bufferKB, HowTheCacheIsTakenOut(report).c_str());
 }
 
 std::vector<std::string> MeasureNotes(const MeasureReport& report) {
   std::vector<std::string> notes;
   if (report.facts.cacheBeneath && !report.facts.inMemory) {
     notes.push_back("Reads may come from a cache beneath the file system (" +
-                    (report.facts.beneath.empty()
-                         ? std::string("what lies under it")
-                         : report.facts.beneath) +
+                    WhatLiesBeneath(report.facts) +
                     "): the read rates may be that cache's, not the disk's.");
   }
   const MeasuredPhase* read = Phase(report, "read");

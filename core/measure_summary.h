@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/disk_facts.h"
 #include "core/rate_summary.h"
+#include "core/test_file_report.h"
 
 namespace ferrotick {
 
@@ -18,11 +18,7 @@ struct MeasuredPhase {
   int incomplete = 0;
 };
 
-struct MeasureReport {
-  std::string path;    // the test file
-  std::string folder;  // where it was made
-  DiskFacts facts;
-  int sizeMB = 0;
+struct MeasureReport : TestFileReport {
   int bufferKB = 0;
   bool direct = false;
   bool complete = false;  // every phase made every pass, nothing stopped it

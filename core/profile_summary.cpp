@@ -1,8 +1,10 @@
 #include "core/profile_summary.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
+#include "core/command_failures.h"
 #include "core/timing.h"
 
 namespace ferrotick {
@@ -55,10 +57,6 @@ CellSummary SummarizeCell(const ProfileCell& cell,
 }
 
 std::string WhatWasProfiled(const ProfileReport& report) {
-  const DiskFacts& facts = report.facts;
-  std::string where = facts.fileSystem;
-  if (!facts.device.empty()) where += " on " + facts.device;
-  if (!facts.beneath.empty()) where += " (" + facts.beneath + ")";
   const std::string times =
       report.runs == 1 ? "once" : Format("%d times", report.runs);
   return Format(
@@ -66,18 +64,17 @@ std::string WhatWasProfiled(const ProfileReport& report) {
       "that neither compresses nor repeats, then each cell %s for %s after "
       "%s of warm-up, with direct I/O (O_DIRECT) through %s; random offsets "
       "from seed %llu.",
-      where.c_str(), report.folder.c_str(), report.sizeMB, times.c_str(),
-      Seconds(report.seconds).c_str(), Seconds(report.warmupSeconds).c_str(),
-      Engines(report).c_str(), static_cast<unsigned long long>(report.seed));
+      DiskInWords(report.facts).c_str(), report.folder.c_str(), report.sizeMB,
+      times.c_str(), Seconds(report.seconds).c_str(),
+      Seconds(report.warmupSeconds).c_str(), Engines(report).c_str(),
+      static_cast<unsigned long long>(report.seed));
 }
 
 std::vector<std::string> ProfileNotes(const ProfileReport& report) {
   std::vector<std::string> notes;
   if (report.facts.cacheBeneath) {
     notes.push_back("Reads may come from a cache beneath the file system (" +
-                    (report.facts.beneath.empty()
-                         ? std::string("what lies under it")
-                         : report.facts.beneath) +
+                    WhatLiesBeneath(report.facts) +
                     "): the read figures may be that cache's, not the disk's.");
   }
   if (const int refused = UringRefusal(report)) {
@@ -134,6 +131,30 @@ std::string ProfileText(const ProfileReport& report) {
          "Medians over the runs; MB/s is 1,000,000 bytes a second, MiB/s "
          "1,048,576; spread: the runs' sample coefficient of variation; best: "
          "the fastest run.\n";
+}
+
+std::string WhyTheProfileEnded(const ProfileEnd& end,
+                               const ProfileReport& report) {
+  const std::string where =
+      end.cell < 0 ? "the test file"
+                   : "the " + CellName(report.cells[end.cell]) + " cell";
+  switch (end.outcome) {
+    case Outcome::kCompleted:
+      return "";
+    case Outcome::kStopped:
+      return "stopped";
+    case Outcome::kAbandoned:
+      return "abandoned";
+    case Outcome::kFailed:
+      break;
+  }
+  if (end.error == EINVAL) {
+    return "cannot write or read " + where +
+           " with direct I/O (O_DIRECT): the file system does not support "
+           "it, or not with transfers of this size";
+  }
+  return (end.cell < 0 ? "cannot write " : "") + where +
+         (end.cell < 0 ? ": " : " failed: ") + CommandReason(end.error);
 }
 
 }  // namespace ferrotick

@@ -7,17 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "core/disk_facts.h"
 #include "core/disk_profile.h"
 #include "core/rate_summary.h"
+#include "core/test_file_report.h"
 
 namespace ferrotick {
 
-struct ProfileReport {
-  std::string path;    // the test file
-  std::string folder;  // where it was made
-  DiskFacts facts;
-  int sizeMB = 0;
+struct ProfileReport : TestFileReport {
   double seconds = 0;
   double warmupSeconds = 0;
   int runs = 0;  // asked for each cell
@@ -51,5 +47,8 @@ std::vector<std::string> ProfileNotes(const ProfileReport& report);
 int UringRefusal(const ProfileReport& report);
 // The line above, the notes, the table and the line that explains it.
 std::string ProfileText(const ProfileReport& report);
+// Why the profile ended early, for people; empty when it did not.
+std::string WhyTheProfileEnded(const ProfileEnd& end,
+                               const ProfileReport& report);
 
 }  // namespace ferrotick

@@ -10,7 +10,14 @@ namespace ferrotick {
 
 namespace {
 
-OpenMode ModeOf(RunKind kind) {
+std::uint64_t NextRunId() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1);
+}
+
+}  // namespace
+
+OpenMode RunOpenMode(RunKind kind) {
   switch (kind) {
     case RunKind::kFill:
       return OpenMode::kCreate;
@@ -21,13 +28,6 @@ OpenMode ModeOf(RunKind kind) {
   }
   return OpenMode::kSharedRead;
 }
-
-std::uint64_t NextRunId() {
-  static std::atomic<std::uint64_t> next{1};
-  return next.fetch_add(1);
-}
-
-}  // namespace
 
 const char* RunName(RunKind kind) {
   switch (kind) {
@@ -155,7 +155,7 @@ std::uint64_t Run::Id() const { return m_core->Id(); }
 
 int Run::Open() {
   const RunDescription& description = m_core->Description();
-  if (m_core->File().Open(description.path, ModeOf(description.kind),
+  if (m_core->File().Open(description.path, RunOpenMode(description.kind),
                           description.options.direct)) {
     return 0;
   }

@@ -16,6 +16,9 @@ namespace ferrotick {
 
 class RunCore;
 
+// The mode a run of `kind` opens its file in.
+OpenMode RunOpenMode(RunKind kind);
+
 class Run {
  public:
   explicit Run(RunDescription description);

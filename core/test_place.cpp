@@ -1,4 +1,4 @@
-#include "cli/test_place.h"
+#include "core/test_place.h"
 
 #include <sys/stat.h>
 
@@ -6,11 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "cli/output.h"
-#include "cli/targets.h"
 #include "core/timing.h"
 
-namespace ferrotick::cli {
+namespace ferrotick {
 
 namespace {
 
@@ -22,15 +20,16 @@ std::string ParentFolder(const std::string& path) {
 
 }  // namespace
 
-std::optional<TestPlace> CheckTestPlace(const std::string& path, int sizeMB,
-                                        std::string_view command, bool json) {
-  const auto refuse = [&](const std::string& where, const std::string& message,
-                          const std::string& detail) {
-    ReportError(json, command, where, message, detail);
-    return std::nullopt;
+std::variant<TestPlace, PlaceRefusal> CheckTestPlace(const std::string& given,
+                                                     int sizeMB,
+                                                     const std::string& command,
+                                                     bool directOnly) {
+  const auto refuse = [](const std::string& where, const std::string& message,
+                         const std::string& detail) {
+    return PlaceRefusal{where, {message, detail}};
   };
   TestPlace place;
-  place.given = FullPath(path);
+  place.given = given;
   struct stat info {};
   const bool exists = ::stat(place.given.c_str(), &info) == 0;
   if (!exists && errno == ELOOP) {
@@ -39,18 +38,18 @@ std::optional<TestPlace> CheckTestPlace(const std::string& path, int sizeMB,
   place.isFolder = exists && S_ISDIR(info.st_mode);
   if (exists && !place.isFolder) {
     return refuse(place.given, "already exists",
-                  std::string(command) +
+                  command +
                       " makes its own test file and removes it afterwards; "
                       "give a folder or a new file name");
   }
   place.folder = place.isFolder ? place.given : ParentFolder(place.given);
-  const std::optional<DiskFacts> facts = ReadDiskFacts(place.folder);
+  const std::string& folder = place.folder;
+  const std::optional<DiskFacts> facts = ReadDiskFacts(folder);
   if (!facts) {
-    return refuse(place.folder, "cannot examine the folder",
-                  std::strerror(errno));
+    return refuse(folder, "cannot examine the folder", std::strerror(errno));
   }
   if (facts->pseudo) {
-    return refuse(place.folder,
+    return refuse(folder,
                   "is on " + facts->fileSystem +
                       ", a file system of the kernel's own that holds no "
                       "files to measure",
@@ -58,15 +57,22 @@ std::optional<TestPlace> CheckTestPlace(const std::string& path, int sizeMB,
   }
   const std::uint64_t needed = static_cast<std::uint64_t>(sizeMB) * kBytesPerMB;
   if (facts->freeBytes < needed) {
-    return refuse(place.folder, "not enough free space",
+    return refuse(folder, "not enough free space",
                   Format("the test file needs %d MiB and %llu MiB are free; "
                          "give a smaller --size",
                          sizeMB,
                          static_cast<unsigned long long>(facts->freeBytes /
                                                          kBytesPerMB)));
   }
+  if (facts->inMemory && directOnly) {
+    return refuse(folder,
+                  "is on " + facts->fileSystem +
+                      ", which keeps files in memory: direct I/O to a disk is "
+                      "not possible there",
+                  "give a folder on a disk");
+  }
   place.facts = *facts;
   return place;
 }
 
-}  // namespace ferrotick::cli
+}  // namespace ferrotick

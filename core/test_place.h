@@ -1,0 +1,33 @@
+// Where `measure` and `profile` may make their own test file, checked
+// before anything is written there.
+#pragma once
+
+#include <string>
+#include <variant>
+
+#include "core/command_failures.h"
+#include "core/disk_facts.h"
+
+namespace ferrotick {
+
+struct TestPlace {
+  std::string given;      // the full path given
+  bool isFolder = false;  // else `given` names the new test file
+  std::string folder;     // where the file will be
+  DiskFacts facts;
+};
+
+struct PlaceRefusal {
+  std::string where;  // the path the refusal names
+  CommandFailure failure;
+};
+
+// A folder or a new file's name, on a file system that holds files, with
+// room for `sizeMB`; with `directOnly`, not one that keeps files in memory.
+// `command` names what makes the file, in a refusal.
+std::variant<TestPlace, PlaceRefusal> CheckTestPlace(const std::string& given,
+                                                     int sizeMB,
+                                                     const std::string& command,
+                                                     bool directOnly);
+
+}  // namespace ferrotick
