@@ -36,6 +36,12 @@ std::vector<std::string> PassLines(const std::vector<std::string>& lines) {
   return passes;
 }
 
+// Handles the reader's events until the log holds `count` pass lines.
+bool WaitForPasses(Bench& bench, std::size_t count) {
+  return bench.DrainUntil(
+      [&] { return PassLines(bench.Lines()).size() >= count; });
+}
+
 TEST(Read, GoodStartThenStopLinesInOrder) {
   TempDir dir;
   const std::string path = dir.File("r.tmp");
@@ -49,8 +55,7 @@ TEST(Read, GoodStartThenStopLinesInOrder) {
                                                        "Reader Thread Started",
                                                        "Starting Reader"}));
     EXPECT_EQ(bench.view.readCaption, "StopRead");
-    ASSERT_TRUE(
-        bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 2; }));
+    ASSERT_TRUE(WaitForPasses(bench, 2));
     OnRead(bench.state);
     EXPECT_EQ(bench.view.readCaption, "Read");
     EXPECT_EQ(bench.state.m_pReader, nullptr);
@@ -82,8 +87,7 @@ TEST(Read, ARemainderCarriesOverSoPassesAlternate2And3) {
   bench.state.m_strPath.Set(path);
   bench.state.m_options.passLimit = 4;
   OnRead(bench.state);
-  ASSERT_TRUE(
-      bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 4; }));
+  ASSERT_TRUE(WaitForPasses(bench, 4));
   // The rate is the counted MBs over the pass's seconds, not its bytes.
   EXPECT_EQ(
       PassLines(bench.Lines()),
@@ -102,8 +106,7 @@ TEST(Read, AProgressLineAt128MB) {
   bench.state.m_nBufferKB = 1024;
   bench.state.m_options.passLimit = 1;
   OnRead(bench.state);
-  ASSERT_TRUE(
-      bench.DrainUntil([&] { return !PassLines(bench.Lines()).empty(); }));
+  ASSERT_TRUE(WaitForPasses(bench, 1));
   const auto lines = bench.Lines(3);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_TRUE(MatchesFormat(lines[0], "  Reading: %.3f MBs")) << lines[0];
@@ -133,8 +136,7 @@ TEST(Read, EmptyFileGivesPacedZeroPasses) {
   Bench bench;
   bench.state.m_strPath.Set(path);
   OnRead(bench.state);
-  ASSERT_TRUE(
-      bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 3; }));
+  ASSERT_TRUE(WaitForPasses(bench, 3));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   bench.state.HandleEvents();
   EXPECT_LT(bench.log.Count(), 100u);
@@ -191,8 +193,7 @@ TEST(Read, AReadStuckInTheKernelIsAbandonedAndNeverWaitedFor) {
     EXPECT_EQ(bench.Lines().back(), "ReadThread Stopping");
     // Another reader works beside the stuck one.
     OnRead(bench.state);
-    ASSERT_TRUE(
-        bench.DrainUntil([&] { return !PassLines(bench.Lines()).empty(); }));
+    ASSERT_TRUE(WaitForPasses(bench, 1));
     // The end leaves both behind within its bound.
     const auto ending = std::chrono::steady_clock::now();
     EXPECT_EQ(bench.state.Shutdown(), 0u);
@@ -222,8 +223,7 @@ TEST(Read, AFileTruncatedByAnotherProcessGivesShortPasses) {
   ::waitpid(child, &status, 0);
   ASSERT_EQ(WEXITSTATUS(status), 0);
   seam.Release();
-  ASSERT_TRUE(
-      bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 3; }));
+  ASSERT_TRUE(WaitForPasses(bench, 3));
   OnRead(bench.state);
   bench.state.HandleEvents();
   const auto passes = PassLines(bench.Lines());
@@ -243,12 +243,10 @@ TEST(Read, AFileRemovedWhileReadIsStillReadThroughItsHandle) {
   Bench bench;
   bench.state.m_strPath.Set(path);
   OnRead(bench.state);
-  ASSERT_TRUE(
-      bench.DrainUntil([&] { return !PassLines(bench.Lines()).empty(); }));
+  ASSERT_TRUE(WaitForPasses(bench, 1));
   ASSERT_EQ(::unlink(path.c_str()), 0);
   const std::size_t seen = PassLines(bench.Lines()).size();
-  ASSERT_TRUE(bench.DrainUntil(
-      [&] { return PassLines(bench.Lines()).size() >= seen + 2; }));
+  ASSERT_TRUE(WaitForPasses(bench, seen + 2));
   OnRead(bench.state);
   bench.state.HandleEvents();
   for (const auto& pass : PassLines(bench.Lines())) {
@@ -299,8 +297,7 @@ TEST(Read, SignalsToTheProgramReachTheWaitingThreadNotARun) {
   seam.WaitHeld();
   bench.state.m_strPath.Set(path);
   OnRead(bench.state);
-  ASSERT_TRUE(
-      bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 2; }));
+  ASSERT_TRUE(WaitForPasses(bench, 2));
 
   struct sigaction action {};
   struct sigaction previous {};
