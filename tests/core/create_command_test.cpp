@@ -1,11 +1,12 @@
 // Create and its cancel control, through the commands as the window
-// presses them.
+// presses them; and the bench's end under each kind of run.
 #include <gtest/gtest.h>
 #include <linux/magic.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
 #include <future>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -14,8 +15,8 @@
 #include "core/transfer_buffer.h"
 #include "tests/support/fake_view.h"
 #include "tests/support/kernel_seam.h"
+#include "tests/support/run_checks.h"
 #include "tests/support/test_clock.h"
-#include "tests/support/thread_count.h"
 
 namespace ferrotick {
 namespace {
@@ -71,85 +72,64 @@ TEST(Create, FileSizeOneGivesTheLinesInOrder) {
   EXPECT_EQ(OpenDescriptors(), fdsBefore);
 }
 
-TEST(Create, RatesAreTheMBsOverTheFillsOwnSeconds) {
-  TempDir dir;
-  testing::TestClock clock;
-  KernelSeam seam;
-  // Buffer Size 3: an MB is 341 writes of 3 KB, 1 KB short of a MiB. Each
-  // MB takes half a second.
-  constexpr std::uint64_t kOneMB = 341 * 3 * 1024;
-  seam.after = [](bool, std::uint64_t total) {
-    if (total % kOneMB == 0) testing::TestClock::Advance(0.5);
+// Fills of each shape, each to its Closed line. An MB is W writes of
+// Buffer Size (1 KB short of a MiB at 3 KB); a clocked fill takes half a
+// second an MB, so its rates are exact.
+TEST(Create, FillsLogTheirMBsAndWriteWholeMBsOfTheirWrites) {
+  struct Case {
+    const char* name;
+    int sizeMB;
+    int bufferKB;
+    std::uint64_t length;
+    bool clocked;
+    bool cancelFirst;      // a cancel pressed before Create is cleared by it
+    const char* progress;  // the line at 128 MB, if any
+    const char* done;
   };
-  Bench bench;
-  const std::string path = dir.File("rates.tmp");
-  bench.state.m_nFileSizeMB = 129;
-  bench.state.m_nBufferKB = 3;
-  bench.view.answers.push_back(path);
-  OnCreate(bench.state);
-  ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
-  // The progress line comes once 129 MB (64.5 s) are written, counting 128.
-  EXPECT_EQ(bench.Lines(2), (std::vector<std::string>{
-                                "  Init... 1.984 MBs [128/129]",
-                                "Init Done: 2.000MBs", path + " Closed."}));
-  EXPECT_EQ(FileLength(path), 129u * 341 * 3 * 1024);
-}
-
-TEST(Create, OneProgressLineAt128Of129) {
+  const Case cases[] = {
+      {"rates over the fill's own seconds", 129, 3, 129u * 341 * 3 * 1024, true,
+       false, "  Init... 1.984 MBs [128/129]", "Init Done: 2.000MBs"},
+      {"one progress line at 128 of 129", 129, 128, 129 * kMB, false, false,
+       "  Init... %.3f MBs [128/129]", "Init Done: %.3fMBs"},
+      {"MBs of 1000 KB", 3, 1000, 3u * 1000 * 1024, false, false, nullptr,
+       "Init Done: %.3fMBs"},
+      {"MBs of 3 KB, one KB short", 2, 3, 2u * 341 * 3 * 1024, false, false,
+       nullptr, "Init Done: %.3fMBs"},
+      {"zero MB writes nothing and succeeds", 0, 128, 0, false, false, nullptr,
+       "Init Done: 0.000MBs"},
+      {"a cancel before Create", 1, 128, kMB, false, true, nullptr,
+       "Init Done: %.3fMBs"},
+  };
   TempDir dir;
-  Bench bench;
-  const std::string path = dir.File("big.tmp");
-  bench.state.m_nFileSizeMB = 129;
-  bench.view.answers.push_back(path);
-  OnCreate(bench.state);
-  ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
-  const auto lines = bench.Lines();
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_TRUE(MatchesFormat(lines[2], "  Init... %.3f MBs [128/129]"))
-      << lines[2];
-  EXPECT_TRUE(MatchesFormat(lines[3], "Init Done: %.3fMBs")) << lines[3];
-  EXPECT_EQ(FileLength(path), 129 * kMB);
-}
-
-TEST(Create, BufferSize1000MakesMBsOf1000KB) {
-  TempDir dir;
-  Bench bench;
-  const std::string path = dir.File("odd.tmp");
-  bench.state.m_nFileSizeMB = 3;
-  bench.state.m_nBufferKB = 1000;
-  bench.view.answers.push_back(path);
-  OnCreate(bench.state);
-  EXPECT_EQ(bench.Lines().back(), "Initializing 3MB w/1000KB bufs");
-  ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
-  EXPECT_EQ(FileLength(path), 3u * 1000 * 1024);
-}
-
-TEST(Create, BufferSize3LeavesEachMBOneKBShort) {
-  TempDir dir;
-  Bench bench;
-  const std::string path = dir.File("three.tmp");
-  bench.state.m_nFileSizeMB = 2;
-  bench.state.m_nBufferKB = 3;
-  bench.view.answers.push_back(path);
-  OnCreate(bench.state);
-  ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
-  EXPECT_EQ(FileLength(path), 2u * 341 * 3 * 1024);
-}
-
-TEST(Create, FileSizeZeroWritesNothingAndSucceeds) {
-  TempDir dir;
-  Bench bench;
-  const std::string path = dir.File("empty.tmp");
-  bench.state.m_nFileSizeMB = 0;
-  bench.view.answers.push_back(path);
-  OnCreate(bench.state);
-  ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
-  const auto lines = bench.Lines();
-  EXPECT_EQ(lines[1], "Initializing 0MB w/128KB bufs");
-  EXPECT_EQ(lines[2], "Init Done: 0.000MBs");
-  EXPECT_TRUE(bench.view.testsEnabled);
-  EXPECT_TRUE(Exists(path));
-  EXPECT_EQ(FileLength(path), 0u);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::optional<testing::TestClock> clock;
+    KernelSeam seam;
+    if (c.clocked) {
+      clock.emplace();
+      const std::uint64_t mb = c.length / c.sizeMB;
+      seam.after = [mb](bool, std::uint64_t total) {
+        if (total % mb == 0) testing::TestClock::Advance(0.5);
+      };
+    }
+    Bench bench;
+    const std::string path = dir.File(std::to_string(&c - cases) + ".tmp");
+    if (c.cancelFirst) OnCancelInit(bench.state);
+    bench.state.m_nFileSizeMB = c.sizeMB;
+    bench.state.m_nBufferKB = c.bufferKB;
+    bench.view.answers.push_back(path);
+    OnCreate(bench.state);
+    ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
+    std::vector<std::string> expected = {
+        path, "Initializing " + std::to_string(c.sizeMB) + "MB w/" +
+                  std::to_string(c.bufferKB) + "KB bufs"};
+    if (c.progress) expected.push_back(c.progress);
+    expected.insert(expected.end(), {c.done, path + " Closed."});
+    EXPECT_TRUE(testing::LinesMatch(bench.Lines(), expected));
+    EXPECT_TRUE(bench.view.testsEnabled);
+    EXPECT_TRUE(Exists(path));
+    EXPECT_EQ(FileLength(path), c.length);
+  }
 }
 
 // A file in memory is timed as memory: the log says so after the lines of
@@ -213,18 +193,30 @@ TEST(Create, OpenFailsOnAFolderOrAMissingFolder) {
   EXPECT_FALSE(bench.state.Busy());
 }
 
-TEST(Create, DiskFullFailsTheFill) {
-  Bench bench;
-  const auto fdsBefore = OpenDescriptors();
-  bench.view.answers.push_back("/dev/full");
-  bench.state.m_nFileSizeMB = 4;
-  OnCreate(bench.state);
-  ASSERT_TRUE(bench.WaitForLine("InitThread Failed or was Canceled."));
-  ASSERT_TRUE(bench.WaitIdle());
-  EXPECT_FALSE(bench.view.testsEnabled);
-  EXPECT_FALSE(bench.Find("/dev/full Closed.").has_value());
-  // The failed fill let go of its handle.
-  EXPECT_EQ(OpenDescriptors(), fdsBefore);
+void* FailAllocation(std::size_t, std::size_t) { return nullptr; }
+
+// A disk that is always full, and no memory for the buffer: the fill
+// fails, the tests stay off and its handle is let go.
+TEST(Create, AFailedFillReleasesTheFile) {
+  TempDir dir;
+  for (const bool noBuffer : {false, true}) {
+    SCOPED_TRACE(noBuffer ? "no buffer" : "disk full");
+    Bench bench;
+    const auto fdsBefore = OpenDescriptors();
+    const std::string path = noBuffer ? dir.File("nomem.tmp") : "/dev/full";
+    if (noBuffer) TransferBuffer::SetAllocatorForTest(FailAllocation);
+    if (!noBuffer) bench.state.m_nFileSizeMB = 4;
+    bench.view.answers.push_back(path);
+    OnCreate(bench.state);
+    const bool failed = bench.WaitForLine("InitThread Failed or was Canceled.");
+    const bool idle = bench.WaitIdle();
+    TransferBuffer::SetAllocatorForTest(nullptr);
+    ASSERT_TRUE(failed);
+    ASSERT_TRUE(idle);
+    EXPECT_FALSE(bench.view.testsEnabled);
+    EXPECT_FALSE(bench.Find(path + " Closed.").has_value());
+    EXPECT_EQ(OpenDescriptors(), fdsBefore);
+  }
 }
 
 TEST(Create, CancelStopsOnceTheMBUnderWayIsDone) {
@@ -283,17 +275,6 @@ TEST(Create, CancelDuringTheLastMBStillCancels) {
   EXPECT_FALSE(bench.view.testsEnabled);
 }
 
-TEST(Create, CancelBeforeCreateIsClearedByCreate) {
-  TempDir dir;
-  Bench bench;
-  const std::string path = dir.File("c.tmp");
-  OnCancelInit(bench.state);
-  bench.state.m_nFileSizeMB = 1;
-  bench.view.answers.push_back(path);
-  OnCreate(bench.state);
-  ASSERT_TRUE(bench.WaitForLine(path + " Closed."));
-}
-
 TEST(Create, SecondCreateOnAFileBeingFilledIsRefused) {
   TempDir dir;
   Bench bench;
@@ -339,24 +320,6 @@ TEST(Create, ClosedLineShowsThePathOfThatMoment) {
   EXPECT_EQ(bench.Lines().back(), "/replaced/meanwhile Closed.");
 }
 
-void* FailAllocation(std::size_t, std::size_t) { return nullptr; }
-
-TEST(Create, NoBufferFailsTheRunAndReleasesTheFile) {
-  TempDir dir;
-  Bench bench;
-  const auto fdsBefore = OpenDescriptors();
-  const std::string path = dir.File("nomem.tmp");
-  TransferBuffer::SetAllocatorForTest(FailAllocation);
-  bench.view.answers.push_back(path);
-  OnCreate(bench.state);
-  const bool failed = bench.WaitForLine("InitThread Failed or was Canceled.");
-  ASSERT_TRUE(bench.WaitIdle());
-  TransferBuffer::SetAllocatorForTest(nullptr);
-  EXPECT_TRUE(failed);
-  EXPECT_FALSE(bench.view.testsEnabled);
-  EXPECT_EQ(OpenDescriptors(), fdsBefore);
-}
-
 TEST(Create, ABufferSizeOutOfRangeNeverReachesATransfer) {
   TempDir dir;
   Bench bench;
@@ -373,25 +336,53 @@ TEST(Create, ABufferSizeOutOfRangeNeverReachesATransfer) {
   }
 }
 
-TEST(Create, EndingTheBenchAbandonsAFillSilently) {
+// A fill, a writer under way and a reader just started, each left behind
+// by the bench's end: nothing more is logged, and once it is gone no
+// thread or descriptor of the run is left.
+TEST(Commands, EndingTheBenchAbandonsEachRunSilently) {
+  struct Case {
+    const char* name;
+    std::uint64_t fileBytes;  // made beforehand, for a writer or a reader
+    int sizeMB;               // 0: as the bench has it
+    void (*press)(BenchState&);
+    long long waitForBytes;  // written past this before the end; -1: none
+    const char* lastLine;    // the last line logged, when it is known
+  };
+  const Case cases[] = {
+      {"fill", 0, 8192, OnCreate, kMB, nullptr},
+      {"writer", 64 * kMB, 64, OnWrite, 0, "WriteThread Started."},
+      {"reader", 4 * kMB, 0, OnRead, -1, "Starting Reader"},
+  };
   TempDir dir;
-  const std::string path = dir.File("abandon.tmp");
-  const int threadsBefore = testing::ThreadCount();
-  const auto fdsBefore = OpenDescriptors();
-  {
-    Bench bench;
-    bench.state.m_nFileSizeMB = 8192;
-    bench.state.m_nBufferKB = 1;
-    bench.view.answers.push_back(path);
-    OnCreate(bench.state);
-    ASSERT_TRUE(bench.DrainUntil([&] { return FileLength(path) > kMB; }));
-    const std::size_t count = bench.log.Count();
-    bench.state.Shutdown();
-    bench.state.HandleEvents();
-    EXPECT_EQ(bench.log.Count(), count) << "nothing is logged at the end";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.File(std::string(c.name) + ".tmp");
+    if (c.fileBytes > 0) MakeFile(path, c.fileBytes);
+    const testing::Baseline before;
+    {
+      Bench bench;
+      KernelSeam seam;
+      bench.state.m_strPath.Set(path);
+      bench.view.answers.push_back(path);
+      if (c.sizeMB > 0) bench.state.m_nFileSizeMB = c.sizeMB;
+      bench.state.m_nBufferKB = 1;
+      c.press(bench.state);
+      if (c.waitForBytes >= 0) {
+        ASSERT_TRUE(bench.DrainUntil([&] {
+          return seam.writtenBytes.load() >
+                 static_cast<std::uint64_t>(c.waitForBytes);
+        }));
+      }
+      const std::size_t count = bench.log.Count();
+      bench.state.Shutdown();
+      bench.state.HandleEvents();
+      EXPECT_EQ(bench.log.Count(), count) << "nothing is logged at the end";
+      if (c.lastLine) {
+        EXPECT_EQ(bench.Lines().back(), c.lastLine);
+      }
+    }
+    EXPECT_TRUE(before.Restored());
   }
-  EXPECT_EQ(testing::ThreadCount(), threadsBefore);
-  EXPECT_EQ(OpenDescriptors(), fdsBefore);
 }
 
 }  // namespace

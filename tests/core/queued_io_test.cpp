@@ -13,6 +13,7 @@
 #include <fstream>
 #include <future>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,7 +42,8 @@ struct DirectFile {
   if ((file).fd < 0 && (file).error == EINVAL) {                         \
     GTEST_SKIP() << "the test folder refuses O_DIRECT; set TMPDIR to a " \
                     "folder on a disk";                                  \
-  }
+  }                                                                      \
+  ASSERT_GE((file).fd, 0) << std::strerror((file).error)
 
 std::string Contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -68,40 +70,59 @@ const Engine kEngines[] = {
     {"depth 1", 1, 0, IoEngine::kPositional},
 };
 
+// A fresh file of `bytes` opened with O_DIRECT and `flags`, and a job on
+// it in blocks of 4 KiB at the engine's depth, io_uring refused as it says.
+struct DirectJob {
+  DirectJob(const Engine& engine, int flags, std::uint64_t bytes,
+            char fill = 'x')
+      : refusal(engine.uringRefusal) {
+    MakeFile(path, bytes, fill);
+    file.emplace(path, flags);
+    job.fd = file->fd;
+    job.blockBytes = 4096;
+    job.depth = engine.depth;
+    job.fileBytes = bytes;
+  }
+  IoResult Run() {
+    const std::atomic<bool> stop{false};
+    return RunQueuedIo(job, stop);
+  }
+
+  TempDir dir;
+  const std::string path = dir.File("q.tmp");
+  std::optional<DirectFile> file;
+  UringRefused refusal;
+  IoJob job;
+};
+
+// A run that moved `transfers` blocks of 4 KiB with the engine expected,
+// at its depth, aligned, between the file's start and `highestEnd`.
+void ExpectMoved(const IoResult& result, const Engine& engine,
+                 std::uint64_t transfers, std::uint64_t highestEnd) {
+  EXPECT_EQ(result.error, 0) << std::strerror(result.error);
+  EXPECT_FALSE(result.stopped);
+  EXPECT_EQ(result.engine, engine.expected);
+  EXPECT_EQ(result.uringRefused, engine.uringRefusal);
+  EXPECT_EQ(result.counters.transfers, transfers);
+  EXPECT_EQ(result.counters.bytes, transfers * 4096);
+  EXPECT_EQ(result.counters.maxDepth, engine.depth);
+  EXPECT_EQ(result.counters.lowestOffset, 0u);
+  EXPECT_EQ(result.counters.highestEnd, highestEnd);
+  EXPECT_EQ(result.counters.misaligned, 0u);
+  EXPECT_GT(result.seconds, 0);
+}
+
 TEST(QueuedIo, EachEngineWritesExactlyTheBlocksAskedEachUnlikeTheOthers) {
   for (const Engine& engine : kEngines) {
     SCOPED_TRACE(engine.name);
-    TempDir dir;
-    const std::string path = dir.File("q.tmp");
-    MakeFile(path, 4 * kMiB, '\0');
-    DirectFile file(path, O_WRONLY);
-    SKIP_WITHOUT_DIRECT_IO(file);
-    ASSERT_GE(file.fd, 0) << std::strerror(file.error);
-    UringRefused refusal(engine.uringRefusal);
-    IoJob job;
-    job.fd = file.fd;
-    job.write = true;
-    job.blockBytes = 4096;
-    job.depth = engine.depth;
-    job.fileBytes = 4 * kMiB;
-    job.seed = 7;
-    job.transfers = 1000;  // of the file's 1024 blocks
-    const std::atomic<bool> stop{false};
-    const IoResult result = RunQueuedIo(job, stop);
+    DirectJob run(engine, O_WRONLY, 4 * kMiB, '\0');
+    SKIP_WITHOUT_DIRECT_IO(*run.file);
+    run.job.write = true;
+    run.job.seed = 7;
+    run.job.transfers = 1000;  // of the file's 1024 blocks
+    ExpectMoved(run.Run(), engine, 1000, 1000u * 4096);
 
-    EXPECT_EQ(result.error, 0) << std::strerror(result.error);
-    EXPECT_FALSE(result.stopped);
-    EXPECT_EQ(result.engine, engine.expected);
-    EXPECT_EQ(result.uringRefused, engine.uringRefusal);
-    EXPECT_EQ(result.counters.transfers, 1000u);
-    EXPECT_EQ(result.counters.bytes, 1000u * 4096);
-    EXPECT_EQ(result.counters.maxDepth, engine.depth);
-    EXPECT_EQ(result.counters.lowestOffset, 0u);
-    EXPECT_EQ(result.counters.highestEnd, 1000u * 4096);
-    EXPECT_EQ(result.counters.misaligned, 0u);
-    EXPECT_GT(result.seconds, 0);
-
-    const std::string bytes = Contents(path);
+    const std::string bytes = Contents(run.path);
     ASSERT_EQ(bytes.size(), 4 * kMiB);
     const std::string zeros(4096, '\0');
     std::set<std::string> written;
@@ -121,55 +142,24 @@ TEST(QueuedIo, EachEngineWritesExactlyTheBlocksAskedEachUnlikeTheOthers) {
 TEST(QueuedIo, RandomReadsCoverTheFileWithoutLeavingIt) {
   for (const Engine& engine : {kEngines[0], kEngines[1], kEngines[4]}) {
     SCOPED_TRACE(engine.name);
-    TempDir dir;
-    const std::string path = dir.File("q.tmp");
-    MakeFile(path, kMiB);
-    DirectFile file(path, O_RDONLY);
-    SKIP_WITHOUT_DIRECT_IO(file);
-    ASSERT_GE(file.fd, 0) << std::strerror(file.error);
-    UringRefused refusal(engine.uringRefusal);
-    IoJob job;
-    job.fd = file.fd;
-    job.random = true;
-    job.blockBytes = 4096;
-    job.depth = engine.depth;
-    job.fileBytes = kMiB;
-    job.seed = 11;
+    DirectJob run(engine, O_RDONLY, kMiB);
+    SKIP_WITHOUT_DIRECT_IO(*run.file);
+    run.job.random = true;
+    run.job.seed = 11;
     // 256 blocks: each one is missed by 6000 draws with a chance of e^-23.
-    job.transfers = 6000;
-    const std::atomic<bool> stop{false};
-    const IoResult result = RunQueuedIo(job, stop);
-
-    EXPECT_EQ(result.error, 0) << std::strerror(result.error);
-    EXPECT_EQ(result.engine, engine.expected);
-    EXPECT_EQ(result.counters.transfers, 6000u);
-    EXPECT_EQ(result.counters.bytes, 6000u * 4096);
-    EXPECT_EQ(result.counters.maxDepth, engine.depth);
-    EXPECT_EQ(result.counters.lowestOffset, 0u);
-    EXPECT_EQ(result.counters.highestEnd, kMiB);
-    EXPECT_EQ(result.counters.misaligned, 0u);
+    run.job.transfers = 6000;
+    ExpectMoved(run.Run(), engine, 6000, kMiB);
   }
 }
 
 TEST(QueuedIo, AFileShorterThanTheJobFailsWithEveryEngineAndNothingHangs) {
   for (const Engine& engine : kEngines) {
     SCOPED_TRACE(engine.name);
-    TempDir dir;
-    const std::string path = dir.File("q.tmp");
-    MakeFile(path, kMiB);
-    DirectFile file(path, O_RDONLY);
-    SKIP_WITHOUT_DIRECT_IO(file);
-    ASSERT_GE(file.fd, 0) << std::strerror(file.error);
-    UringRefused refusal(engine.uringRefusal);
-    IoJob job;
-    job.fd = file.fd;
-    job.blockBytes = 4096;
-    job.depth = engine.depth;
-    job.fileBytes = 2 * kMiB;  // the second half is not there
-    job.transfers = 512;
-    const std::atomic<bool> stop{false};
-    const IoResult result = RunQueuedIo(job, stop);
-
+    DirectJob run(engine, O_RDONLY, kMiB);
+    SKIP_WITHOUT_DIRECT_IO(*run.file);
+    run.job.fileBytes = 2 * kMiB;  // the second half is not there
+    run.job.transfers = 512;
+    const IoResult result = run.Run();
     EXPECT_EQ(result.error, EIO);
     EXPECT_LE(result.counters.highestEnd, kMiB);
     EXPECT_LE(result.counters.transfers, 256u);
@@ -177,18 +167,10 @@ TEST(QueuedIo, AFileShorterThanTheJobFailsWithEveryEngineAndNothingHangs) {
 }
 
 TEST(QueuedIo, ATimedRunTimesEachTransferAndAStopEndsItAtOnce) {
-  TempDir dir;
-  const std::string path = dir.File("q.tmp");
-  MakeFile(path, kMiB);
-  DirectFile file(path, O_RDONLY);
-  SKIP_WITHOUT_DIRECT_IO(file);
-  ASSERT_GE(file.fd, 0) << std::strerror(file.error);
-  IoJob job;
-  job.fd = file.fd;
+  DirectJob run(kEngines[4], O_RDONLY, kMiB);  // depth 1
+  SKIP_WITHOUT_DIRECT_IO(*run.file);
+  IoJob& job = run.job;
   job.random = true;
-  job.blockBytes = 4096;
-  job.depth = 1;
-  job.fileBytes = kMiB;
   job.warmupSeconds = 0.05;
   job.seconds = 0.3;
   job.latency = true;

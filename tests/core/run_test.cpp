@@ -16,8 +16,8 @@
 #include "tests/support/event_recorder.h"
 #include "tests/support/fake_view.h"
 #include "tests/support/kernel_seam.h"
+#include "tests/support/run_checks.h"
 #include "tests/support/test_clock.h"
-#include "tests/support/thread_count.h"
 
 namespace ferrotick {
 namespace {
@@ -26,7 +26,6 @@ using testing::EventRecorder;
 using testing::FileLength;
 using testing::KernelSeam;
 using testing::MakeFile;
-using testing::OpenDescriptors;
 using testing::TempDir;
 using testing::TestClock;
 
@@ -299,8 +298,7 @@ TEST(RunLifecycle, AStuckTransferIsAbandonedWithoutWaitingAndLeavesNothing) {
   TempDir dir;
   const std::string path = dir.File("stuck.tmp");
   MakeFile(path, 4 * kMiB);
-  const auto fdsBefore = OpenDescriptors();
-  const int threadsBefore = testing::ThreadCount();
+  const testing::Baseline before;
   KernelSeam seam;
   std::shared_ptr<EventRecorder> events;
   {
@@ -318,15 +316,7 @@ TEST(RunLifecycle, AStuckTransferIsAbandonedWithoutWaitingAndLeavesNothing) {
   }
   seam.Release();
   // The thread ends by itself after its transfer, telling nothing.
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while ((testing::ThreadCount() != threadsBefore ||
-          OpenDescriptors() != fdsBefore) &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  EXPECT_EQ(testing::ThreadCount(), threadsBefore);
-  EXPECT_EQ(OpenDescriptors(), fdsBefore);
+  EXPECT_TRUE(before.Restored(std::chrono::seconds(30)));
   EXPECT_TRUE(events->Events().empty());
 }
 

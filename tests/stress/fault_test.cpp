@@ -54,6 +54,19 @@ Lines WorkerLines(Bench& bench, std::size_t from) {
   return stress::WithoutReasons(bench.Lines(from));
 }
 
+// The lines a fill logs once it ends well: its rate, then `shown` closed.
+::testing::AssertionResult FilledAndClosed(Bench& bench,
+                                           const std::string& shown) {
+  const Lines filled = WorkerLines(bench, bench.log.Count());
+  if (filled.size() == 2 && LineMatches(filled[0], "Init Done: %.3fMBs") &&
+      filled[1] == shown + " Closed.") {
+    return ::testing::AssertionSuccess();
+  }
+  auto failure = ::testing::AssertionFailure() << "the fill logged:";
+  for (const std::string& line : filled) failure << "\n  " << line;
+  return failure;
+}
+
 int Count(const Lines& lines, const char* format) {
   int n = 0;
   for (const std::string& line : lines) n += LineMatches(line, format);
@@ -169,10 +182,7 @@ TEST(DiskFull, ASmallFilesystemRunningOutUnderEachRun) {
   bench.state.m_nFileSizeMB = 1;
   bench.view.answers.push_back(path);
   Press(bench, [&] { OnCreate(bench.state); });
-  const Lines filled = WorkerLines(bench, bench.log.Count());
-  ASSERT_EQ(filled.size(), 2u);
-  EXPECT_TRUE(LineMatches(filled[0], "Init Done: %.3fMBs")) << filled[0];
-  EXPECT_EQ(filled[1], path + " Closed.");
+  EXPECT_TRUE(FilledAndClosed(bench, path));
   EXPECT_EQ(FileLength(path), kMB);
 
   // A rewrite that grows the file past the space fails at once, with no
@@ -245,52 +255,64 @@ void ChangeFromAnotherProcess(Change change, const std::string& path,
   ASSERT_EQ(status, 0) << Name(change);
 }
 
-TEST(ChangedUnderneath, AWriterCarriesOnAndNeverTouchesANewFile) {
-  for (Change change : {Change::kRemove, Change::kTruncate, Change::kReplace}) {
-    SCOPED_TRACE(Name(change));
-    TempDir dir;
-    const std::string path = dir.File("written.tmp");
-    const std::string replacement = dir.File("replacement.tmp");
+// A run on a 4 MB file, held once 1 MB has moved while another process
+// makes a change to the file.
+struct ChangedRun {
+  explicit ChangedRun(const char* name) : path(dir.File(name)) {
     MakeFile(path, 4 * kMB, 'x');
     MakeFile(replacement, 1000, 'r');
-    LeakCheck leaks;
-    Bench bench;
-    KernelSeam seam;
     bench.state.m_strPath.Set(path);
-    bench.state.m_nFileSizeMB = 4;
-    bench.state.m_nBufferKB = 1024;
-
-    seam.HoldNext(kMB);  // the writer waits after the first MB of its pass
-    Press(bench, [&] { OnWrite(bench.state); });
+  }
+  // Starts the run with `command`; returns what the press logged.
+  template <typename Command>
+  Lines StartAndChange(Change change, Command command) {
+    seam.HoldNext(kMB);
+    const Lines pressed = Press(bench, command);
     seam.WaitHeld();
     ChangeFromAnotherProcess(change, path, replacement);
     seam.Release();
+    return pressed;
+  }
+
+  TempDir dir;
+  const std::string path;
+  const std::string replacement = dir.File("replacement.tmp");
+  LeakCheck leaks;
+  Bench bench;
+  KernelSeam seam;
+};
+
+TEST(ChangedUnderneath, AWriterCarriesOnAndNeverTouchesANewFile) {
+  for (Change change : {Change::kRemove, Change::kTruncate, Change::kReplace}) {
+    SCOPED_TRACE(Name(change));
+    ChangedRun run("written.tmp");
+    Bench& bench = run.bench;
+    bench.state.m_nFileSizeMB = 4;
+    bench.state.m_nBufferKB = 1024;
+    run.StartAndChange(change, [&] { OnWrite(bench.state); });
     const std::size_t from = bench.log.Count();
     ASSERT_TRUE(bench.DrainUntil(
         [&] { return Count(bench.Lines(from), "Wrote 4MB: %.3fMBs") >= 2; }));
     Press(bench, [&] { OnWrite(bench.state); });
     Lines lines = WorkerLines(bench, from);
-    const auto stop =
-        std::find(lines.begin(), lines.end(), "Stopping WriteThread.");
-    ASSERT_NE(stop, lines.end());
-    lines.erase(stop);
+    ASSERT_EQ(std::erase(lines, "Stopping WriteThread."), 1u);
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[lines.size() - 2], "WriteThread Done.");
-    EXPECT_EQ(lines.back(), path + " Closed.");
+    EXPECT_EQ(lines.back(), run.path + " Closed.");
     for (std::size_t i = 0; i + 2 < lines.size(); ++i) {
       EXPECT_TRUE(LineMatches(lines[i], "Wrote 4MB: %.3fMBs")) << lines[i];
     }
     switch (change) {
       case Change::kRemove:
-        EXPECT_FALSE(Exists(path));  // not brought back
+        EXPECT_FALSE(Exists(run.path));  // not brought back
         break;
       case Change::kTruncate:
         // Whole again after a full pass: one letter throughout.
-        EXPECT_EQ(FileLength(path), 4 * kMB);
-        EXPECT_TRUE(OneLetter(stress::ReadFile(path)));
+        EXPECT_EQ(FileLength(run.path), 4 * kMB);
+        EXPECT_TRUE(OneLetter(stress::ReadFile(run.path)));
         break;
       case Change::kReplace:
-        EXPECT_EQ(stress::ReadFile(path), std::string(1000, 'r'));
+        EXPECT_EQ(stress::ReadFile(run.path), std::string(1000, 'r'));
         break;
     }
   }
@@ -299,23 +321,11 @@ TEST(ChangedUnderneath, AWriterCarriesOnAndNeverTouchesANewFile) {
 TEST(ChangedUnderneath, AReaderCarriesOnOrReadsTheShortenedFile) {
   for (Change change : {Change::kRemove, Change::kTruncate, Change::kReplace}) {
     SCOPED_TRACE(Name(change));
-    TempDir dir;
-    const std::string path = dir.File("read.tmp");
-    const std::string replacement = dir.File("replacement.tmp");
-    MakeFile(path, 4 * kMB, 'x');
-    MakeFile(replacement, 1000, 'r');
-    LeakCheck leaks;
-    Bench bench;
-    KernelSeam seam;
-    bench.state.m_strPath.Set(path);
-
-    seam.HoldNext(kMB);  // the reader waits once it has read 1 MB
-    EXPECT_EQ(Press(bench, [&] { OnRead(bench.state); }),
+    ChangedRun run("read.tmp");
+    Bench& bench = run.bench;
+    EXPECT_EQ(run.StartAndChange(change, [&] { OnRead(bench.state); }),
               (Lines{"Reader Opened File", "Reader Thread Started",
                      "Starting Reader"}));
-    seam.WaitHeld();
-    ChangeFromAnotherProcess(change, path, replacement);
-    seam.Release();
     const std::size_t from = bench.log.Count();
     const char* later = change == Change::kTruncate ? "Read 0MB: 0.000 MBs"
                                                     : "Read 4MB: %.3f MBs";
@@ -326,10 +336,7 @@ TEST(ChangedUnderneath, AReaderCarriesOnOrReadsTheShortenedFile) {
     bench.state.HandleEvents();
     const std::size_t stopped = bench.log.Count();
     Lines lines = bench.Lines(from);
-    const auto stop =
-        std::find(lines.begin(), lines.end(), "ReadThread Stopping");
-    ASSERT_NE(stop, lines.end());
-    lines.erase(stop);
+    ASSERT_EQ(std::erase(lines, "ReadThread Stopping"), 1u);
     ASSERT_GE(lines.size(), 2u);
     // The pass under way ends where the file now ends; no read fails.
     if (change == Change::kTruncate) {
@@ -439,6 +446,31 @@ class NoPermissionBypass {
   bool m_lowered = false;
 };
 
+// Delete File pressed by `press` while a 2 MB fill holds `path`, 1 MB in:
+// refused, the file still there, and the fill ends well.
+template <typename PressDelete>
+void DeleteDuringAFill(const std::string& path, PressDelete press) {
+  LeakCheck leaks;
+  Bench bench;
+  KernelSeam seam;
+  bench.state.m_nFileSizeMB = 2;
+  bench.state.m_nBufferKB = 1024;
+  seam.HoldNext(kMB);
+  bench.view.answers.push_back(path);
+  EXPECT_EQ(Press(bench, [&] { OnCreate(bench.state); }),
+            (Lines{path, "Initializing 2MB w/1024KB bufs"}));
+  seam.WaitHeld();
+  const Lines lines = press(bench);
+  const bool there = Exists(path);
+  seam.Release();
+  EXPECT_EQ(lines, (Lines{"Couldn't delete " + path,
+                          "Make sure nothing is using it."}));
+  EXPECT_TRUE(there);
+  EXPECT_TRUE(FilledAndClosed(bench, path));
+  EXPECT_EQ(Press(bench, [&] { OnDeleteFile(bench.state); }),
+            (Lines{path + " deleted."}));
+}
+
 TEST(DeleteInUse, AFileOnlyWritableIsStillSeenInUse) {
   TempDir dir;
   const std::string path = dir.File("write-only.tmp");
@@ -452,65 +484,29 @@ TEST(DeleteInUse, AFileOnlyWritableIsStillSeenInUse) {
       GTEST_SKIP() << "this process reads a 0200 file regardless";
     }
   }
-  LeakCheck leaks;
-  Bench bench;
-  KernelSeam seam;
-  bench.state.m_nFileSizeMB = 2;
-  bench.state.m_nBufferKB = 1024;
-  seam.HoldNext(kMB);  // the fill holds the file, 1 MB in
-  bench.view.answers.push_back(path);
-  EXPECT_EQ(Press(bench, [&] { OnCreate(bench.state); }),
-            (Lines{path, "Initializing 2MB w/1024KB bufs"}));
-  seam.WaitHeld();
-  Lines lines;
-  {
+  DeleteDuringAFill(path, [](Bench& bench) {
     NoPermissionBypass meetPermissions;
-    lines = Press(bench, [&] { OnDeleteFile(bench.state); });
-  }
-  const bool there = Exists(path);
-  seam.Release();
-  EXPECT_EQ(lines, (Lines{"Couldn't delete " + path,
-                          "Make sure nothing is using it."}));
-  EXPECT_TRUE(there);
-  const Lines filled = WorkerLines(bench, bench.log.Count());
-  ASSERT_EQ(filled.size(), 2u);
-  EXPECT_TRUE(LineMatches(filled[0], "Init Done: %.3fMBs")) << filled[0];
-  EXPECT_EQ(Press(bench, [&] { OnDeleteFile(bench.state); }),
-            (Lines{path + " deleted."}));
+    return Press(bench, [&] { OnDeleteFile(bench.state); });
+  });
 }
 
 TEST(DeleteInUse, NoDescriptorLeftToCheckWithRefusesTheRemoval) {
   TempDir dir;
-  const std::string path = dir.File("held.tmp");
-  LeakCheck leaks;
-  Bench bench;
-  KernelSeam seam;
-  bench.state.m_nFileSizeMB = 2;
-  bench.state.m_nBufferKB = 1024;
-  seam.HoldNext(kMB);  // the fill holds the file, 1 MB in
-  bench.view.answers.push_back(path);
-  Press(bench, [&] { OnCreate(bench.state); });
-  seam.WaitHeld();
-  // Lower the descriptor limit to the lowest free number: every open
-  // now fails with EMFILE.
-  rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-  const int lowest = ::dup(0);
-  ASSERT_GE(lowest, 0);
-  ::close(lowest);
-  rlimit lowered = saved;
-  lowered.rlim_cur = static_cast<rlim_t>(lowest);
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
-  const Lines lines = Press(bench, [&] { OnDeleteFile(bench.state); });
-  ::setrlimit(RLIMIT_NOFILE, &saved);
-  const bool there = Exists(path);
-  seam.Release();
-  EXPECT_EQ(lines, (Lines{"Couldn't delete " + path,
-                          "Make sure nothing is using it."}));
-  EXPECT_TRUE(there);
-  const Lines filled = WorkerLines(bench, bench.log.Count());
-  ASSERT_EQ(filled.size(), 2u);
-  EXPECT_TRUE(LineMatches(filled[0], "Init Done: %.3fMBs")) << filled[0];
+  DeleteDuringAFill(dir.File("held.tmp"), [](Bench& bench) {
+    // Lower the descriptor limit to the lowest free number: every open
+    // now fails with EMFILE.
+    rlimit saved{};
+    EXPECT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowest = ::dup(0);
+    EXPECT_GE(lowest, 0);
+    ::close(lowest);
+    rlimit lowered = saved;
+    lowered.rlim_cur = static_cast<rlim_t>(lowest);
+    EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    const Lines lines = Press(bench, [&] { OnDeleteFile(bench.state); });
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    return lines;
+  });
 }
 
 std::string Repeat(const std::string& text, int times) {
@@ -595,10 +591,7 @@ void EveryCommandOn(const std::string& path, const std::string& exported) {
   EXPECT_EQ(Press(bench, [&] { OnCreate(bench.state); }),
             (Lines{shown, "Initializing 1MB w/256KB bufs"}));
   EXPECT_EQ(bench.view.title, "Ferrotick: " + path);
-  const Lines filled = WorkerLines(bench, bench.log.Count());
-  ASSERT_EQ(filled.size(), 2u);
-  EXPECT_TRUE(LineMatches(filled[0], "Init Done: %.3fMBs")) << filled[0];
-  EXPECT_EQ(filled[1], shown + " Closed.");
+  EXPECT_TRUE(FilledAndClosed(bench, shown));
   EXPECT_EQ(FileLength(path), kMB);
 
   bench.view.answers.push_back(path);

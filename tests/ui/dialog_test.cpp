@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/ui/dialog_window.h"
 #include "tests/ui/fake_modal.h"
 #include "tests/ui/process_probe.h"
 #include "ui/bench_dialog.h"
@@ -40,16 +41,6 @@ PassEvent ReadPass(int mb) {
   pass.mb = mb;
   pass.seconds = 1;
   return pass;
-}
-
-QString Text(std::string_view bytes) {
-  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-QStringList Lines(const MessageLog& log) {
-  QStringList lines;
-  for (std::size_t i = 0; i < log.Count(); ++i) lines << Text(log.Line(i));
-  return lines;
 }
 
 // What the screen shows of a widget: the window's last painted pixels, not
@@ -127,34 +118,7 @@ void MakeFile(const QString& path, qint64 bytes) {
 }
 
 // A dialog on screen with the test double behind its modal seam.
-class Window {
- public:
-  Window() : dlg(&modal) {
-    dlg.show();
-    active = QTest::qWaitForWindowActive(&dlg);
-  }
-  QPushButton* Button(int id) {
-    return qobject_cast<QPushButton*>(dlg.Control(id));
-  }
-  QLineEdit* Edit(int id) { return qobject_cast<QLineEdit*>(dlg.Control(id)); }
-  // Replaces the field's text the way a user does: select all, then type.
-  void Type(int id, const QString& text) {
-    QLineEdit* edit = Edit(id);
-    edit->setFocus();
-    edit->selectAll();
-    if (text.isEmpty()) {
-      QTest::keyClick(edit, Qt::Key_Backspace);
-    } else {
-      QTest::keyClicks(edit, text);
-    }
-  }
-  void Click(int id) { QTest::mouseClick(Button(id), Qt::LeftButton); }
-  QStringList LogLines() { return Lines(dlg.Log()); }
-
-  CFakeModal modal;
-  CBenchDlg dlg;
-  bool active = false;
-};
+using Window = DialogWindow<CFakeModal>;
 
 }  // namespace
 

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+#include "tests/ui/dialog_window.h"
 #include "tests/ui/process_probe.h"
 #include "ui/bench_dialog.h"
 #include "ui/modal_host.h"
@@ -50,20 +51,6 @@ class CRealModal : public CQtModalHost {
   bool realChooser = false;
   std::deque<std::optional<std::string>> answers;
 };
-
-// Runs `action` once a modal T is the active window.
-template <typename T>
-void WhenActive(std::function<void(T*)> action) {
-  auto* timer = new QTimer(qApp);
-  QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
-    auto* modal = qobject_cast<T*>(QApplication::activeModalWidget());
-    if (!modal || !modal->isVisible() || !modal->isActiveWindow()) return;
-    timer->stop();
-    timer->deleteLater();
-    action(modal);
-  });
-  timer->start(10);
-}
 
 // Closes every modal still open, so that a test that finds one left over
 // fails on its checks instead of waiting for a user.
@@ -172,33 +159,8 @@ bool IsEndOfRunLine(const QString& line) {
 }
 
 // A dialog on screen with runs set going through its controls.
-class Window {
+class Window : public DialogWindow<CRealModal> {
  public:
-  Window() : dlg(&modal) {
-    dlg.show();
-    active = QTest::qWaitForWindowActive(&dlg);
-  }
-  QPushButton* Button(int id) {
-    return qobject_cast<QPushButton*>(dlg.Control(id));
-  }
-  QLineEdit* Edit(int id) { return qobject_cast<QLineEdit*>(dlg.Control(id)); }
-  void Type(int id, const QString& text) {
-    QLineEdit* edit = Edit(id);
-    edit->setFocus();
-    edit->selectAll();
-    QTest::keyClicks(edit, text);
-  }
-  void Click(int id) { QTest::mouseClick(Button(id), Qt::LeftButton); }
-  QStringList LogLines() {
-    QStringList lines;
-    const MessageLog& log = dlg.Log();
-    for (std::size_t i = 0; i < log.Count(); ++i) {
-      const std::string_view line = log.Line(i);
-      lines << QString::fromUtf8(line.data(),
-                                 static_cast<qsizetype>(line.size()));
-    }
-    return lines;
-  }
   bool LogHasLineStarting(const QString& start) {
     for (const QString& line : LogLines()) {
       if (line.startsWith(start)) return true;
@@ -229,10 +191,6 @@ class Window {
     return QTest::qWaitFor(
         [&] { return QFileInfo(path).size() >= 2 * bufferKB * 1024; }, kWaitMs);
   }
-
-  CRealModal modal;
-  CBenchDlg dlg;
-  bool active = false;
 };
 
 // What the process held before the runs began, to compare with at the end.

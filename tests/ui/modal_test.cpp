@@ -16,26 +16,13 @@
 #include <QtTest>
 #include <functional>
 
+#include "tests/ui/dialog_window.h"
 #include "ui/bench_dialog.h"
 #include "ui/modal_host.h"
 #include "ui/resource.h"
 
 namespace ferrotick::ui::test {
 namespace {
-
-// Runs `action` once a modal T is the active window.
-template <typename T>
-void WhenActive(std::function<void(T*)> action) {
-  auto* timer = new QTimer(qApp);
-  QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
-    auto* modal = qobject_cast<T*>(QApplication::activeModalWidget());
-    if (!modal || !modal->isVisible() || !modal->isActiveWindow()) return;
-    timer->stop();
-    timer->deleteLater();
-    action(modal);
-  });
-  timer->start(10);
-}
 
 QLineEdit* FileNameEdit(QFileDialog* dialog) {
   return dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
