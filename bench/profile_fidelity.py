@@ -126,6 +126,8 @@ def fio_command(args, path):
     for name, rw, bs, depth in CELLS:
         cmd += ["--name=" + name.replace(" ", "-"), "--rw=" + rw,
                 "--bs=" + bs, "--iodepth=%d" % depth, "--stonewall"]
+        if depth == 1 and args.fio_depth1_engine != "io_uring":
+            cmd += ["--ioengine=" + args.fio_depth1_engine]
     return cmd
 
 
@@ -164,14 +166,17 @@ def markdown(results, args, started, loads, commit):
         "folder that a first job writes whole as our fill does (`--rw=write "
         "--bs=1M --iodepth=8 --end_fsync=1`, sparse before): `--ioengine=io_uring --direct=1 --iodepth=N --bs=1M|4k "
         "--rw=read|write|randread|randwrite --time_based --runtime=%gs "
-        "--ramp_time=%dms`, our warm-up; ours runs its depth-1 cells with "
+        "--ramp_time=%dms`, our warm-up%s; ours runs its depth-1 cells with "
         "pread/pwrite. Each cell is the median of the paired ratios ours / fio "
         "(MB/s over bw_bytes) with their minimum and maximum; fio's buffers: "
         "`--iomem=%s`%s; \"load\" is the "
         "1-minute load average over the rounds (2 vCPUs, shared with other "
         "work: above 2 the machine was busy)."
         % (args.size, args.seconds, args.seconds,
-           round(warmup(args.seconds) * 1000), args.fio_iomem,
+           round(warmup(args.seconds) * 1000),
+           "" if args.fio_depth1_engine == "io_uring" else
+           ", with `--ioengine=%s` for the depth-1 cells"
+           % args.fio_depth1_engine, args.fio_iomem,
            " (huge pages, as ours)" if args.fio_iomem == "shmhuge" else
            " (small pages, unlike ours: no huge pages could be reserved)"),
         "",
@@ -224,6 +229,10 @@ def main():
     parser.add_argument("--fio-iomem", default="shmhuge",
                         help="fio's buffer memory (default shmhuge; malloc "
                         "when no huge pages can be reserved)")
+    parser.add_argument("--fio-depth1-engine", default="io_uring",
+                        help="fio's engine for the depth-1 cells (default "
+                        "io_uring, the issue's job; psync makes the same "
+                        "pread/pwrite calls as ours)")
     parser.add_argument("--notes", help="hand-written notes to put under "
                         "the table (default: profile_notes.md beside this)")
     args = parser.parse_args()
