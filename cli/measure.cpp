@@ -108,13 +108,7 @@ int RunMeasure(const CliOptions& options, StopSignals& signals) {
   if (ended.empty() && signals.Count() > 0) ended = "stopped";
   report.complete = ended.empty();
 
-  int done = 0;
-  int wanted = 0;
-  for (const MeasuredPhase& phase : report.phases) {
-    done += static_cast<int>(phase.rates.size());
-  }
-  for (const MeasuredRunPlan& plan : plans) wanted += plan.passes;
-  if (done > 0) {
+  if (report.MeasuredPasses() > 0) {
     if (options.json) {
       out.Line(MeasureJson(report));
     } else {
@@ -123,7 +117,7 @@ int RunMeasure(const CliOptions& options, StopSignals& signals) {
     }
   }
   return Finish(options, out, file.Path(), ended,
-                PassesCompleted(done, wanted));
+                PassesCompleted(report.MeasuredPasses(), PlannedPasses(plans)));
 }
 
 }  // namespace ferrotick::cli

@@ -1,7 +1,6 @@
 #include "cli/profile.h"
 
 #include <optional>
-#include <random>
 #include <string>
 #include <variant>
 
@@ -12,23 +11,14 @@
 #include "core/command_failures.h"
 #include "core/disk_profile.h"
 #include "core/profile_summary.h"
-#include "core/progress_lines.h"
 #include "core/timing.h"
 
 namespace ferrotick::cli {
 
 namespace {
 
-std::uint64_t DrawSeed() {
-  std::random_device device;
-  return (static_cast<std::uint64_t>(device()) << 32 ^ device()) &
-         // Small enough to type back in, as JSON numbers go.
-         ((std::uint64_t{1} << 53) - 1);
-}
-
 // Keeps each run of a cell measured, and shows where the profile is on a
-// terminal: the step under way and the time left, from the clock alone;
-// the transfers are never asked.
+// terminal.
 class StepPresenter : public ProfilePresenter {
  public:
   StepPresenter(ProfileReport& report, bool wanted)
@@ -44,17 +34,8 @@ class StepPresenter : public ProfilePresenter {
   }
   void OnIdle() override {
     if (!m_step || !m_line.Due()) return;
-    if (m_step->cell < 0) {
-      m_line.Show(ProfileFillProgressLine(m_report.sizeMB));
-      return;
-    }
-    const double span = m_report.warmupSeconds + m_report.seconds;
-    const int steps = static_cast<int>(m_report.cells.size()) * m_report.runs;
-    const int before = m_step->cell * m_report.runs + m_step->run - 1;
-    const double into = std::min(SecondsSince(m_stepStart), span);
-    m_line.Show(ProfileCellProgressLine(CellName(m_report.cells[m_step->cell]),
-                                        m_step->run, m_report.runs,
-                                        before * span + into, steps * span));
+    m_line.Show(
+        ProfileProgressLine(m_report, *m_step, SecondsSince(m_stepStart)));
   }
   void ClearProgress() { m_line.Clear(); }
 
@@ -79,13 +60,7 @@ int RunProfile(const CliOptions& options, StopSignals& signals) {
   description.warmupSeconds = WarmupSeconds(options.seconds);
   description.runs = options.runs;
   description.seed = options.seed ? *options.seed : DrawSeed();
-
-  report.seconds = description.seconds;
-  report.warmupSeconds = description.warmupSeconds;
-  report.runs = description.runs;
-  report.seed = description.seed;
-  report.cells = description.cells;
-  report.measured.resize(report.cells.size());
+  report.Expect(description);
 
   ProfileEnd end;
   {
@@ -100,12 +75,8 @@ int RunProfile(const CliOptions& options, StopSignals& signals) {
   }
   report.complete = end.outcome == Outcome::kCompleted;
 
-  int measuredRuns = 0;
-  for (const std::vector<CellRun>& runs : report.measured) {
-    measuredRuns += static_cast<int>(runs.size());
-  }
   Output out;
-  if (measuredRuns > 0) {
+  if (report.MeasuredCount() > 0) {
     if (options.json) {
       out.Line(ProfileJson(report));
     } else {
@@ -113,8 +84,8 @@ int RunProfile(const CliOptions& options, StopSignals& signals) {
     }
   }
   return Finish(options, out, file.Path(), WhyTheProfileEnded(end, report),
-                Format("%d of %d runs measured", measuredRuns,
-                       static_cast<int>(report.cells.size()) * report.runs));
+                Format("%d of %d runs measured", report.MeasuredCount(),
+                       report.AskedCount()));
 }
 
 }  // namespace ferrotick::cli

@@ -6,7 +6,6 @@
 #include <variant>
 
 #include "cli/output.h"
-#include "cli/targets.h"
 
 namespace ferrotick::cli {
 

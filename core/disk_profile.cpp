@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
+#include <random>
 #include <utility>
 
 #include "core/file_handle.h"
@@ -44,6 +45,12 @@ std::vector<ProfileCell> StandardCells() {
 
 double WarmupSeconds(double seconds) {
   return seconds / 4 < 0.5 ? seconds / 4 : 0.5;
+}
+
+std::uint64_t DrawSeed() {
+  std::random_device device;
+  return (static_cast<std::uint64_t>(device()) << 32 ^ device()) &
+         ((std::uint64_t{1} << 53) - 1);
 }
 
 std::uint64_t RunSeed(std::uint64_t seed, int cell, int run) {

@@ -50,6 +50,9 @@ struct ProfileDescription {
   std::vector<ProfileCell> cells = StandardCells();
 };
 
+// A seed drawn from the system, small enough to type back in, as JSON
+// numbers go.
+std::uint64_t DrawSeed();
 // The seed of run `run` (from 1) of cell `cell` (from 0; -1 the fill).
 std::uint64_t RunSeed(std::uint64_t seed, int cell, int run);
 

@@ -37,6 +37,12 @@ std::vector<MeasuredRunPlan> MeasurePlan(const std::string& path,
   return plan;
 }
 
+int PlannedPasses(const std::vector<MeasuredRunPlan>& plan) {
+  int count = 0;
+  for (const MeasuredRunPlan& run : plan) count += run.passes;
+  return count;
+}
+
 std::optional<std::string> MemoryFileSystemWarning(const std::string& folder,
                                                    const DiskFacts& facts) {
   if (!facts.inMemory) return std::nullopt;

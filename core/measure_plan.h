@@ -25,6 +25,9 @@ std::vector<MeasuredRunPlan> MeasurePlan(const std::string& path,
                                          int fileSizeMB, int bufferKB,
                                          int passes, bool direct);
 
+// The passes of all the runs.
+int PlannedPasses(const std::vector<MeasuredRunPlan>& plan);
+
 // The warning when the test file's `folder` is on a file system that keeps
 // files in memory, so every rate is the memory's; or nothing.
 std::optional<std::string> MemoryFileSystemWarning(const std::string& folder,

@@ -33,6 +33,14 @@ const MeasuredPhase* Phase(const MeasureReport& report, const char* run) {
 
 }  // namespace
 
+int MeasureReport::MeasuredPasses() const {
+  int count = 0;
+  for (const MeasuredPhase& phase : phases) {
+    count += static_cast<int>(phase.rates.size());
+  }
+  return count;
+}
+
 std::string WhatWasMeasured(const MeasureReport& report) {
   return Format(
       "Measured %s in %s: a file of %d MiB in transfers of %d KiB, one at a "

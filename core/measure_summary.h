@@ -24,6 +24,9 @@ struct MeasureReport : TestFileReport {
   bool complete = false;  // every phase made every pass, nothing stopped it
   std::vector<MeasuredPhase> phases;
   std::vector<std::string> warnings;
+
+  // Passes that ran to their end, in every phase.
+  int MeasuredPasses() const;
 };
 
 // "Measured ext4 on /dev/vda1 (...) in /srv: a file of 1024 MiB, ...".

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/command_failures.h"
+#include "core/progress_lines.h"
 #include "core/timing.h"
 
 namespace ferrotick {
@@ -30,6 +31,33 @@ std::string Engines(const ProfileReport& report) {
 }
 
 }  // namespace
+
+void ProfileReport::Expect(const ProfileDescription& description) {
+  seconds = description.seconds;
+  warmupSeconds = description.warmupSeconds;
+  runs = description.runs;
+  seed = description.seed;
+  cells = description.cells;
+  measured.assign(cells.size(), {});
+}
+
+int ProfileReport::MeasuredCount() const {
+  int count = 0;
+  for (const std::vector<CellRun>& each : measured) {
+    count += static_cast<int>(each.size());
+  }
+  return count;
+}
+
+std::string ProfileProgressLine(const ProfileReport& report,
+                                const ProfileStep& step, double into) {
+  if (step.cell < 0) return ProfileFillProgressLine(report.sizeMB);
+  const double span = report.warmupSeconds + report.seconds;
+  const int before = step.cell * report.runs + step.run - 1;
+  return ProfileCellProgressLine(
+      CellName(report.cells[step.cell]), step.run, report.runs,
+      before * span + std::min(into, span), report.AskedCount() * span);
+}
 
 const std::vector<CellRun>& ProfileReport::MeasuredRuns(
     std::size_t cell) const {

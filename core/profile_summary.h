@@ -23,9 +23,18 @@ struct ProfileReport : TestFileReport {
   // For each cell, the runs that ran their whole span, in order.
   std::vector<std::vector<CellRun>> measured;
 
+  // Takes the figures and cells `description` asks for; nothing measured.
+  void Expect(const ProfileDescription& description);
   // Cell `cell`'s measured runs; none for a cell past `measured`.
   const std::vector<CellRun>& MeasuredRuns(std::size_t cell) const;
+  int MeasuredCount() const;
+  int AskedCount() const { return static_cast<int>(cells.size()) * runs; }
 };
+
+// Where the profile is, for a live line: `step` under way for `into`
+// seconds; from the clock alone, so the transfers are never asked.
+std::string ProfileProgressLine(const ProfileReport& report,
+                                const ProfileStep& step, double into);
 
 // A cell's runs summed up; figures of runs that had none are left out.
 struct CellSummary {

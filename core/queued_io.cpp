@@ -284,8 +284,7 @@ IoResult RunQueuedIo(const IoJob& job, const std::atomic<bool>& stop) {
       freePool[i] = static_cast<std::uint32_t>(i);
     }
   } else {
-    reads.reset(
-        static_cast<char*>(AllocateIoMemory(align, depth * stride)));
+    reads.reset(static_cast<char*>(AllocateIoMemory(align, depth * stride)));
     if (!reads) {
       result.error = ENOMEM;
       return result;

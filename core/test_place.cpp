@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "core/timing.h"
 
@@ -19,6 +22,14 @@ std::string ParentFolder(const std::string& path) {
 }
 
 }  // namespace
+
+std::string FullPath(const std::string& path) {
+  if (path.empty() || path.front() == '/') return path;
+  std::error_code error;
+  const std::filesystem::path full = std::filesystem::absolute(path, error);
+  if (error || full.native().size() >= PATH_MAX) return path;
+  return full.string();
+}
 
 std::variant<TestPlace, PlaceRefusal> CheckTestPlace(const std::string& given,
                                                      int sizeMB,

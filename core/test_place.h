@@ -10,6 +10,11 @@
 
 namespace ferrotick {
 
+// The full path for the lines and the messages. A relative path is kept as
+// given when the working directory has no name (removed, or deeper than
+// PATH_MAX) or the full path would be too long to open.
+std::string FullPath(const std::string& path);
+
 struct TestPlace {
   std::string given;      // the full path given
   bool isFolder = false;  // else `given` names the new test file

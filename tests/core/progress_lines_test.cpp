@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "core/profile_summary.h"
 #include "core/timing.h"
 
 namespace ferrotick {
@@ -46,6 +47,32 @@ TEST(ProgressLines, AProfileShowsItsStepAndTheTimeLeftInMinutes) {
             "  SEQ 1MiB Q8 read, run 1 of 3: 1%, 1 min 00 s left");
   EXPECT_EQ(ProfileCellProgressLine("SEQ 1MiB Q8 read", 1, 3, 0.6, 60),
             "  SEQ 1MiB Q8 read, run 1 of 3: 1%, 59 s left");
+}
+
+// Where a whole profile is from the step under way: the steps before it
+// whole, this one no further than its span, however long it overruns.
+TEST(ProgressLines, AProfilesStepsAddUpToTheWholeProfile) {
+  ProfileDescription description;
+  description.seconds = 4;
+  description.warmupSeconds = 1;
+  description.runs = 3;
+  ProfileReport report;
+  report.sizeMB = 256;
+  report.Expect(description);
+  ASSERT_EQ(report.AskedCount(), 24);
+  EXPECT_EQ(report.MeasuredCount(), 0);
+  EXPECT_EQ(ProfileProgressLine(report, ProfileStep{-1, 0}, 3),
+            "  writing the test file of 256 MiB");
+  // Cell 2's second run: 7 steps of 5 s before it, of 24.
+  EXPECT_EQ(ProfileProgressLine(report, ProfileStep{2, 2}, 2),
+            "  SEQ 1MiB Q1 read, run 2 of 3: 31%, 1 min 23 s left");
+  EXPECT_EQ(ProfileProgressLine(report, ProfileStep{2, 2}, 60),
+            "  SEQ 1MiB Q1 read, run 2 of 3: 33%, 1 min 20 s left");
+  EXPECT_EQ(ProfileProgressLine(report, ProfileStep{7, 3}, 5),
+            "  RND 4KiB Q1 write, run 3 of 3: 100%, 0 s left");
+  report.measured[7].push_back(CellRun{});
+  report.measured[0].resize(2);
+  EXPECT_EQ(report.MeasuredCount(), 3);
 }
 
 }  // namespace
