@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include "cli/json_output.h"
-#include "cli/output.h"
 #include "core/settings.h"
 #include "core/version.h"
 

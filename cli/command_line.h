@@ -10,6 +10,13 @@
 
 namespace ferrotick::cli {
 
+inline constexpr const char* kProgram = "ferrotick-cli";
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
 enum class Command { kMeasure, kCreate, kWrite, kRead, kProfile };
 
 // The command's name as typed.

@@ -14,7 +14,6 @@
 #include "core/measure_plan.h"
 #include "core/measure_summary.h"
 #include "core/progress_lines.h"
-#include "core/timing.h"
 
 namespace ferrotick::cli {
 
@@ -33,14 +32,7 @@ class PhasePresenter : public LinePresenter {
 
   void OnEvent(const RunEvent& event) override {
     LinePresenter::OnEvent(event);
-    if (const auto* pass = std::get_if<PassEvent>(&event)) {
-      if (pass->Complete()) {
-        m_phase.rates.push_back(Rate(
-            static_cast<double>(pass->bytes) / kBytesPerMB, pass->seconds));
-      } else {
-        ++m_phase.incomplete;
-      }
-    }
+    if (const auto* pass = std::get_if<PassEvent>(&event)) m_phase.Add(*pass);
     if (m_options.verbose && !m_options.json) {
       ForEachLogLine(event, [this](std::string_view line) { Line(line); });
     }

@@ -9,13 +9,6 @@
 
 namespace ferrotick::cli {
 
-inline constexpr const char* kProgram = "ferrotick-cli";
-
-// Exit statuses.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
-
 class Output {
  public:
   // One line on standard output.

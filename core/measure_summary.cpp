@@ -33,6 +33,15 @@ const MeasuredPhase* Phase(const MeasureReport& report, const char* run) {
 
 }  // namespace
 
+void MeasuredPhase::Add(const PassEvent& pass) {
+  if (pass.Complete()) {
+    rates.push_back(
+        Rate(static_cast<double>(pass.bytes) / kBytesPerMB, pass.seconds));
+  } else {
+    ++incomplete;
+  }
+}
+
 int MeasureReport::MeasuredPasses() const {
   int count = 0;
   for (const MeasuredPhase& phase : phases) {

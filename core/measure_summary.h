@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/rate_summary.h"
+#include "core/run_events.h"
 #include "core/test_file_report.h"
 
 namespace ferrotick {
@@ -16,6 +17,9 @@ struct MeasuredPhase {
   std::string run;  // "fill", "write" or "read"
   std::vector<double> rates;
   int incomplete = 0;
+
+  // A pass's rate when it ran to its end; else one more cut short.
+  void Add(const PassEvent& pass);
 };
 
 struct MeasureReport : TestFileReport {
