@@ -2,12 +2,9 @@
 
 #include <cerrno>
 #include <chrono>
-#include <functional>
-#include <memory>
-#include <utility>
 #include <variant>
 
-#include "core/event_handover.h"
+#include "core/handed_over_run.h"
 
 namespace ferrotick::cli {
 
@@ -16,62 +13,6 @@ namespace {
 constexpr int kIdleMs = 100;
 // After giving up on a run: how long its file may take to be let go.
 constexpr std::chrono::milliseconds kAbandonWait{1000};
-
-// Between the 128-MB points, progress is for a live line: ten a second are
-// plenty. Each event handed over may wake the presenting thread, and a wake
-// for every MB cost a cached pass of 128 KB transfers a quarter of its rate.
-constexpr double kProgressSpacingSeconds = 0.1;
-
-// On the run's thread: hands over every event but the progress a live line
-// cannot show.
-class ShownEvents : public EventSink {
- public:
-  explicit ShownEvents(std::shared_ptr<EventHandover> handover)
-      : m_handover(std::move(handover)) {}
-
-  void OnEvent(const RunEvent& event) override {
-    if (const auto* progress = std::get_if<ProgressEvent>(&event);
-        progress && !progress->point) {
-      if (progress->pass == m_pass &&
-          progress->seconds - m_shownAt < kProgressSpacingSeconds) {
-        return;
-      }
-      m_pass = progress->pass;
-      m_shownAt = progress->seconds;
-    }
-    m_handover->OnEvent(event);
-  }
-
- private:
-  const std::shared_ptr<EventHandover> m_handover;
-  int m_pass = 0;
-  double m_shownAt = 0;
-};
-
-// A run with its events taken from a hand-over, as a profile's are taken
-// from the profile.
-class HandedOverRun {
- public:
-  explicit HandedOverRun(Run& run) : m_run(run) {}
-
-  bool Start(std::function<void()> wake) {
-    m_handover->SetWake(std::move(wake));
-    return m_run.Start(std::make_shared<ShownEvents>(m_handover));
-  }
-  std::deque<RunEvent> Take() { return m_handover->Take(); }
-  void RequestStop() { m_run.RequestStop(); }
-  void Abandon() { m_run.Abandon(); }
-  bool WaitEnded(std::chrono::milliseconds limit) {
-    // Nothing more is taken, and nobody woken once this returns.
-    m_handover->Close();
-    return m_run.WaitEnded(limit);
-  }
-
- private:
-  Run& m_run;
-  const std::shared_ptr<EventHandover> m_handover =
-      std::make_shared<EventHandover>();
-};
 
 template <class End, class Driven, class Event>
 End DriveToEnd(Driven& driven, StopSignals& signals,

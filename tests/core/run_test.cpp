@@ -8,11 +8,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
+#include "core/handed_over_run.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/fake_view.h"
 #include "tests/support/kernel_seam.h"
@@ -364,6 +368,60 @@ TEST(RunLifecycle, PacedPassesPauseOutsideTheirTimeAndAStopCutsThePause) {
       [](const auto& events) { return !events.empty(); }));
   write.run->RequestStop();
   EXPECT_TRUE(write.run->WaitEnded(std::chrono::seconds(30)));
+}
+
+// A front end that takes a run's events gets every pass, point and end,
+// and between the points progress no more often than a live line shows it.
+TEST(HandedOverRun, KeepsPassesPointsAndEndAndThinsTheProgressBetween) {
+  TempDir dir;
+  TestClock clock;
+  KernelSeam seam;
+  seam.after = [](bool write, std::uint64_t total) {
+    if (write && total % kMiB == 0) TestClock::Advance(0.03);
+  };
+  ferrotick::Run run(Describe(RunKind::kFill, dir.File("f"), 140, 1024));
+  ASSERT_EQ(run.Open(), 0);
+  HandedOverRun handedOver(run);
+  std::atomic<int> wakes{0};
+  ASSERT_TRUE(handedOver.Start([&wakes] { ++wakes; }));
+  std::vector<RunEvent> events;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while ((events.empty() || !std::holds_alternative<EndEvent>(events.back())) &&
+         std::chrono::steady_clock::now() < deadline) {
+    for (RunEvent& event : handedOver.Take())
+      events.push_back(std::move(event));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(handedOver.WaitEnded(std::chrono::seconds(10)));
+  ASSERT_FALSE(events.empty());
+  ASSERT_TRUE(std::holds_alternative<EndEvent>(events.back()));
+  EXPECT_EQ(std::get<EndEvent>(events.back()).outcome, Outcome::kCompleted);
+  EXPECT_GT(wakes.load(), 0);
+  int passes = 0;
+  int points = 0;
+  int between = 0;
+  double last = -1;
+  for (const RunEvent& event : events) {
+    passes += std::holds_alternative<PassEvent>(event);
+    const auto* progress = std::get_if<ProgressEvent>(&event);
+    if (!progress) continue;
+    if (progress->point) {
+      ++points;
+      EXPECT_EQ(progress->mb, 128);
+      continue;
+    }
+    ++between;
+    if (last >= 0) {
+      EXPECT_GE(progress->seconds - last, 0.1 - 1e-9);
+    }
+    last = progress->seconds;
+  }
+  EXPECT_EQ(passes, 1);
+  EXPECT_EQ(points, 1);
+  // 139 MBs between, 0.03 s apart: one in four at most goes over.
+  EXPECT_GT(between, 10);
+  EXPECT_LE(between, 36);
 }
 
 }  // namespace
