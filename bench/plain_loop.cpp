@@ -11,7 +11,6 @@
 // {"run":...,"bytes":...,"seconds":...,"bytes_per_s":...,"offset":...}
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +21,8 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+
+#include "core/io_memory.h"
 
 namespace {
 
@@ -87,16 +88,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::size_t size = static_cast<std::size_t>(bufferKB) * 1024;
-  std::size_t rounded = (offset + size + 4095) / 4096 * 4096;
+  const std::size_t rounded = (offset + size + 4095) / 4096 * 4096;
   // From 256 KiB in huge pages, as the program's transfer memory is: the
   // kernel copies to and from them faster than to scattered small pages.
-  constexpr std::size_t kHugePage = 2 << 20;
-  const bool huge = rounded >= 256 * 1024;
-  if (huge) rounded = (rounded + kHugePage - 1) / kHugePage * kHugePage;
-  char* block = static_cast<char*>(
-      std::aligned_alloc(huge ? kHugePage : 4096, rounded));
+  char* block = static_cast<char*>(ferrotick::AllocateIoMemory(4096, rounded));
   if (!block) Die("aligned_alloc");
-  if (huge) ::madvise(block, rounded, MADV_HUGEPAGE);
   std::memset(block, 0, rounded);
   char* const buffer = block + offset;
   const long writesPerMB = 1024 / bufferKB;

@@ -32,16 +32,9 @@ void OnUseExisting(BenchState& state) {
   state.m_strPath.Set(*path);
   std::uint64_t length = 0;
   FileHandle file;
-  int error = 0;
-  if (!file.Open(*path, OpenMode::kSharedRead)) {
-    error = file.LastError();
-  } else {
-    try {
-      length = file.Length();
-    } catch (const FileError& failure) {
-      error = failure.Errno();
-    }
-  }
+  const int error = file.Open(*path, OpenMode::kSharedRead)
+                        ? file.LengthInto(length)
+                        : file.LastError();
   if (error != 0) {
     state.m_log.Append(CouldNotOpenLine(*path));
     state.m_log.Append(ReasonLine(error));

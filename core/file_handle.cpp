@@ -191,6 +191,15 @@ std::uint64_t FileHandle::Length() const {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
+int FileHandle::LengthInto(std::uint64_t& bytes) const {
+  try {
+    bytes = Length();
+  } catch (const FileError& e) {
+    return e.Errno();
+  }
+  return 0;
+}
+
 std::size_t FileHandle::Read(void* buffer, std::size_t n) {
   for (;;) {
     const long got = Calls().Read(m_fd, buffer, n, m_offset, !m_bStream);

@@ -77,6 +77,8 @@ class FileHandle {
   bool IsOpen() const { return m_fd >= 0; }
   void SeekToStart();            // throws FileError
   std::uint64_t Length() const;  // a block device's size; throws FileError
+  // Length() without the throw: 0, or the errno of the failed look.
+  int LengthInto(std::uint64_t& bytes) const;
   std::size_t Read(void* buffer, std::size_t n);  // 0 at the end; throws
   void Write(const void* buffer, std::size_t n);  // whole buffer or throws
   void Sync();                                    // fdatasync; throws FileError

@@ -52,11 +52,7 @@ SingleRunSetup OpenSingleRun(const SingleRunAsk& ask) {
   }
   if (ask.kind == RunKind::kFill) return setup;
   std::uint64_t length = 0;
-  try {
-    length = setup.file.Length();
-  } catch (const FileError& e) {
-    return failed(e.Errno());
-  }
+  if (const int error = setup.file.LengthInto(length)) return failed(error);
   if (ask.kind == RunKind::kWrite && !ask.fileSizeMB) {
     run.fileSizeMB = LengthInMB(length);
     if (run.fileSizeMB == 0) {
