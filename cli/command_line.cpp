@@ -32,16 +32,21 @@ written; 2 for a bad command line.)";
 const char* const kCommandNames[] = {"measure", "create", "write", "read",
                                      "profile"};
 
-// The options, as each command takes them.
+// The options, as each command takes them, each bound to where it goes.
 struct Builder {
   CliOptions& o;
-  // Per command defaults are set once the command is known.
-  int size = 0;
-  int buffer = 0;
-  int passes = 0;
-  bool noProgress = false;
-  std::string pattern = "letters";
 
+  // Once the command is known, before its options are read: its defaults.
+  void Defaults(CLI::App* command, Command which,
+                std::optional<int> fileSizeMB, int bufferKB, int passes) {
+    command->preparse_callback([this, which, fileSizeMB, bufferKB,
+                                passes](std::size_t) {
+      o.command = which;
+      o.fileSizeMB = fileSizeMB;
+      o.bufferKB = bufferKB;
+      o.passes = passes;
+    });
+  }
   void Path(CLI::App* command, const char* name, const char* what) {
     command->add_option(name, o.path, what)
         ->required()
@@ -51,14 +56,14 @@ struct Builder {
         });
   }
   void Size(CLI::App* command, const char* what) {
-    command->add_option("--size", size, what)
+    command->add_option("--size", o.fileSizeMB, what)
         ->type_name("MB")
         ->check(CLI::Range(kMinFileSizeMB, kMaxFileSizeMB));
   }
   void Buffer(CLI::App* command, int defaultKB) {
     command
         ->add_option(
-            "--buffer", buffer,
+            "--buffer", o.bufferKB,
             "KB per read or write (default " + std::to_string(defaultKB) + ")")
         ->type_name("KB")
         ->check(CLI::Range(kMinBufferKB, kMaxBufferKB));
@@ -66,14 +71,15 @@ struct Builder {
   void Passes(CLI::App* command, int defaultPasses) {
     command
         ->add_option(
-            "--passes", passes,
+            "--passes", o.passes,
             "passes to make (default " + std::to_string(defaultPasses) + ")")
         ->type_name("N")
         ->check(CLI::Range(1, kMaxPasses));
   }
   void NoProgress(CLI::App* command) {
-    command->add_flag("--no-progress", noProgress,
-                      "no progress line (shown only on a terminal)");
+    command->add_flag_callback(
+        "--no-progress", [this] { o.progress = false; },
+        "no progress line (shown only on a terminal)");
   }
   void Common(CLI::App* command, bool writes) {
     command->add_flag("--direct", o.run.direct,
@@ -82,10 +88,14 @@ struct Builder {
       command->add_flag("--sync", o.run.sync,
                         "fdatasync before each pass's clock stops");
       command
-          ->add_option("--pattern", pattern,
-                       "what to write: letters (zeros for a fill, one "
-                       "letter per write pass), or random data that "
-                       "neither compresses nor repeats")
+          ->add_option_function<std::string>(
+              "--pattern",
+              [this](const std::string& name) {
+                o.run.pattern = *PatternFromName(name);
+              },
+              "what to write: letters (zeros for a fill, one "
+              "letter per write pass), or random data that "
+              "neither compresses nor repeats")
           ->check(CLI::IsMember({"letters", "random"}));
     }
     command->add_flag("--json", o.json,
@@ -131,6 +141,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       "file however it ends, and prints what was measured, notes on what\n"
       "the figures may mean, and a table: the median, min and max MiB/s of\n"
       "each run (and the median in MB/s) and their spread.");
+  b.Defaults(measure, Command::kMeasure, kMeasureFileSizeMB, kMeasureBufferKB,
+             kMeasurePasses);
   b.Path(measure, "FOLDER", "a folder on the disk (or a new file's path)");
   b.Size(measure, "size of the test file (default 1024)");
   b.Buffer(measure, kMeasureBufferKB);
@@ -144,6 +156,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
   CLI::App* create = app.add_subcommand(
       "create", "make PATH and time one sequential fill of it");
+  b.Defaults(create, Command::kCreate, kDefaultFileSizeMB, kDefaultBufferKB, 1);
   b.Path(create, "PATH", "the file to make");
   b.Size(create, "MB to write (default 32)");
   b.Buffer(create, kDefaultBufferKB);
@@ -154,6 +167,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
   CLI::App* write = app.add_subcommand(
       "write", "rewrite the existing PATH from its start, --passes times");
+  b.Defaults(write, Command::kWrite, std::nullopt, kDefaultBufferKB, 1);
   b.Path(write, "PATH", "the file to rewrite");
   b.Size(write, "MB per pass (default: PATH's length)");
   b.Buffer(write, kDefaultBufferKB);
@@ -162,6 +176,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
   CLI::App* read = app.add_subcommand(
       "read", "read the existing PATH from start to end, --passes times");
+  b.Defaults(read, Command::kRead, std::nullopt, kDefaultBufferKB, 1);
   b.Path(read, "PATH", "the file to read");
   b.Buffer(read, kDefaultBufferKB);
   b.Passes(read, 1);
@@ -180,6 +195,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       "--runs times. Removes the file however it ends, and prints the median\n"
       "MB/s and MiB/s of each cell, IOPS for the 4 KiB cells, the mean and\n"
       "99th-percentile latency at depth 1, the spread and the best run.");
+  b.Defaults(profile, Command::kProfile, kProfileFileSizeMB, kDefaultBufferKB,
+             1);
   b.Path(profile, "FOLDER", "a folder on the disk (or a new file's path)");
   b.Size(profile, "size of the test file (default 1024)");
   profile
@@ -245,28 +262,6 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return parsed;
   }
 
-  const CLI::App* chosen = app.get_subcommands().at(0);
-  for (int c = 0; c < static_cast<int>(std::size(kCommandNames)); ++c) {
-    if (chosen->get_name() == kCommandNames[c]) {
-      o.command = static_cast<Command>(c);
-    }
-  }
-  if (b.size > 0) {
-    o.fileSizeMB = b.size;
-  } else if (o.command == Command::kCreate) {
-    o.fileSizeMB = kDefaultFileSizeMB;
-  } else if (o.command == Command::kMeasure) {
-    o.fileSizeMB = kMeasureFileSizeMB;
-  } else if (o.command == Command::kProfile) {
-    o.fileSizeMB = kProfileFileSizeMB;
-  }
-  const bool measuring = o.command == Command::kMeasure;
-  o.bufferKB = b.buffer    ? b.buffer
-               : measuring ? kMeasureBufferKB
-                           : kDefaultBufferKB;
-  o.passes = b.passes ? b.passes : measuring ? kMeasurePasses : 1;
-  o.run.pattern = *PatternFromName(b.pattern);
-  o.progress = !b.noProgress;
   parsed.options = std::move(o);
   return parsed;
 }
