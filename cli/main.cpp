@@ -12,7 +12,7 @@
 #include "cli/output.h"
 #include "cli/profile.h"
 #include "cli/single_run.h"
-#include "cli/stop_signals.h"
+#include "core/stop_signals.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   ReserveStandardDescriptors();
   // From the start: a stop that comes while the command line is read
   // still stops the run before it begins.
-  StopSignals signals;
+  ferrotick::StopSignals signals;
   const ParsedCommandLine parsed =
       ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.options) {

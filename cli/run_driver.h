@@ -11,7 +11,7 @@
 #include <variant>
 
 #include "cli/output.h"
-#include "cli/stop_signals.h"
+#include "core/stop_signals.h"
 #include "core/disk_profile.h"
 #include "core/run.h"
 #include "core/run_events.h"

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "cli/command_line.h"
-#include "cli/stop_signals.h"
+#include "core/stop_signals.h"
 
 namespace ferrotick::cli {
 

@@ -7,6 +7,8 @@
 #include <QSocketNotifier>
 #include <memory>
 
+#include "core/stop_signals.h"
+
 namespace ferrotick::ui {
 
 class CStopSignals : public QObject {
@@ -15,26 +17,21 @@ class CStopSignals : public QObject {
  public:
   // Catches the signals for its life. One at a time.
   explicit CStopSignals(QObject* parent = nullptr);
-  ~CStopSignals() override;
-  CStopSignals(const CStopSignals&) = delete;
-  CStopSignals& operator=(const CStopSignals&) = delete;
 
   // False when the signals could not be caught; they then act as before.
-  bool Catching() const { return m_bCatching; }
+  bool Catching() const { return m_signals.Catching(); }
 
  signals:
   // Once, for the first signal. A second signal then acts as it did before
   // (by default it ends the process at once), so a stop that hangs can
   // still be cut short.
-  void StopRequested(int signal);
+  void StopRequested();
 
  private:
   void OnReadable();
-  void Restore();
 
-  int m_fds[2] = {-1, -1};
+  StopSignals m_signals;
   std::unique_ptr<QSocketNotifier> m_pNotifier;
-  bool m_bCatching = false;
 };
 
 }  // namespace ferrotick::ui
