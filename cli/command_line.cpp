@@ -37,15 +37,15 @@ struct Builder {
   CliOptions& o;
 
   // Once the command is known, before its options are read: its defaults.
-  void Defaults(CLI::App* command, Command which,
-                std::optional<int> fileSizeMB, int bufferKB, int passes) {
-    command->preparse_callback([this, which, fileSizeMB, bufferKB,
-                                passes](std::size_t) {
-      o.command = which;
-      o.fileSizeMB = fileSizeMB;
-      o.bufferKB = bufferKB;
-      o.passes = passes;
-    });
+  void Defaults(CLI::App* command, Command which, std::optional<int> fileSizeMB,
+                int bufferKB, int passes) {
+    command->preparse_callback(
+        [this, which, fileSizeMB, bufferKB, passes](std::size_t) {
+          o.command = which;
+          o.fileSizeMB = fileSizeMB;
+          o.bufferKB = bufferKB;
+          o.passes = passes;
+        });
   }
   void Path(CLI::App* command, const char* name, const char* what) {
     command->add_option(name, o.path, what)

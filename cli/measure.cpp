@@ -8,12 +8,12 @@
 #include "cli/json_output.h"
 #include "cli/output.h"
 #include "cli/run_driver.h"
-#include "cli/test_file.h"
 #include "core/command_failures.h"
 #include "core/log_lines.h"
 #include "core/measure_plan.h"
 #include "core/measure_summary.h"
 #include "core/progress_lines.h"
+#include "core/scratch_file.h"
 
 namespace ferrotick::cli {
 
@@ -54,8 +54,12 @@ class PhasePresenter : public LinePresenter {
 
 int RunMeasure(const CliOptions& options, StopSignals& signals) {
   MeasureReport report;
-  TestFile file(options);
-  if (!file.CheckPlace(report)) return kExitFailed;
+  ScratchFile file(CommandName(options.command));
+  if (const auto refusal =
+          file.CheckPlace(FullPath(options.path), *options.fileSizeMB,
+                          /*directOnly=*/false, report)) {
+    return Fail(options, *refusal);
+  }
   report.bufferKB = options.bufferKB;
   report.direct = options.run.direct;
   const auto warn = [&](const std::string& text) {
@@ -66,7 +70,7 @@ int RunMeasure(const CliOptions& options, StopSignals& signals) {
           MemoryFileSystemWarning(report.folder, report.facts)) {
     warn(*warning);
   }
-  if (!file.Make(report)) return kExitFailed;
+  if (const auto refusal = file.Make(report)) return Fail(options, *refusal);
   Output out;
   const std::vector<MeasuredRunPlan> plans =
       MeasurePlan(file.Path(), report.sizeMB, options.bufferKB, options.passes,

@@ -69,6 +69,11 @@ int Fail(const CliOptions& options, std::string_view path,
   return kExitFailed;
 }
 
+int Fail(const CliOptions& options, const PlaceRefusal& refusal) {
+  return Fail(options, refusal.where, refusal.failure.message,
+              refusal.failure.detail);
+}
+
 int Finish(const CliOptions& options, Output& out, std::string_view path,
            std::string_view ended, std::string_view detail) {
   out.Flush();

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "cli/command_line.h"
+#include "core/test_place.h"
 
 namespace ferrotick::cli {
 
@@ -33,6 +34,7 @@ void ReportError(bool json, std::string_view run, std::string_view path,
 // to exit with.
 int Fail(const CliOptions& options, std::string_view path,
          std::string_view message, std::string_view detail = {});
+int Fail(const CliOptions& options, const PlaceRefusal& refusal);
 
 // Flushes standard output and gives the exit status of a command that
 // printed its summary there: a failure when it could not be written, or

@@ -7,10 +7,10 @@
 #include "cli/json_output.h"
 #include "cli/output.h"
 #include "cli/run_driver.h"
-#include "cli/test_file.h"
 #include "core/command_failures.h"
 #include "core/disk_profile.h"
 #include "core/profile_summary.h"
+#include "core/scratch_file.h"
 #include "core/timing.h"
 
 namespace ferrotick::cli {
@@ -50,8 +50,12 @@ class StepPresenter : public ProfilePresenter {
 
 int RunProfile(const CliOptions& options, StopSignals& signals) {
   ProfileReport report;
-  TestFile file(options);
-  if (!file.CheckPlace(report) || !file.Make(report)) return kExitFailed;
+  ScratchFile file(CommandName(options.command));
+  // A profile transfers with direct I/O only.
+  std::optional<PlaceRefusal> refusal = file.CheckPlace(
+      FullPath(options.path), *options.fileSizeMB, /*directOnly=*/true, report);
+  if (!refusal) refusal = file.Make(report);
+  if (refusal) return Fail(options, *refusal);
   ProfileDescription description;
   description.path = file.Path();
   description.fileBytes =
