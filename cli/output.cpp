@@ -3,37 +3,28 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "cli/json_output.h"
+#include "core/timing.h"
 
 namespace ferrotick::cli {
 
 namespace {
 
-constexpr long long kProgressEveryNs = 200'000'000;
-
-long long NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+constexpr double kProgressEverySeconds = 0.2;
 
 }  // namespace
 
 void Output::Line(std::string_view line) {
-  if (Broken()) return;
-  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
-      std::fputc('\n', stdout) == EOF) {
-    m_error = errno != 0 ? errno : EIO;
-  }
+  Text(line);
+  Text("\n");
 }
 
 void Output::Text(std::string_view text) {
-  if (Broken()) return;
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+  if (!Broken() &&
+      std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
     m_error = errno != 0 ? errno : EIO;
   }
 }
@@ -88,12 +79,12 @@ ProgressLine::ProgressLine(bool wanted)
     : m_bWanted(wanted && ::isatty(STDERR_FILENO)) {}
 
 bool ProgressLine::Due() const {
-  return m_bWanted && NowNs() - m_lastNs >= kProgressEveryNs;
+  return m_bWanted && SecondsSince(m_lastShown) >= kProgressEverySeconds;
 }
 
 void ProgressLine::Show(const std::string& text) {
   if (!m_bWanted) return;
-  m_lastNs = NowNs();
+  m_lastShown = ReadClock();
   const std::string line = "\r\033[K" + text;
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);

@@ -7,6 +7,7 @@
 
 #include "cli/command_line.h"
 #include "core/test_place.h"
+#include "core/timing.h"
 
 namespace ferrotick::cli {
 
@@ -55,7 +56,7 @@ class ProgressLine {
  private:
   const bool m_bWanted;
   bool m_bShown = false;
-  long long m_lastNs = 0;
+  ClockValue m_lastShown = 0;
 };
 
 }  // namespace ferrotick::cli
