@@ -1,8 +1,5 @@
-#include <fcntl.h>
 #include <signal.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,29 +9,12 @@
 #include "cli/output.h"
 #include "cli/profile.h"
 #include "cli/single_run.h"
+#include "core/standard_descriptors.h"
 #include "core/stop_signals.h"
-
-namespace {
-
-// A closed standard descriptor would be handed to the first file opened,
-// and the log lines written into the test file. Read-only /dev/null takes
-// its place, so that output sent there fails and is reported.
-void ReserveStandardDescriptors() {
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int opened = ::open("/dev/null", O_RDONLY | O_NOCTTY);
-    if (opened >= 0 && opened != fd) {
-      ::dup2(opened, fd);
-      ::close(opened);
-    }
-  }
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   using namespace ferrotick::cli;
-  ReserveStandardDescriptors();
+  ferrotick::ReserveStandardDescriptors();
   // From the start: a stop that comes while the command line is read
   // still stops the run before it begins.
   ferrotick::StopSignals signals;
