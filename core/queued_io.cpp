@@ -316,8 +316,8 @@ IoResult RunQueuedIo(const IoJob& job, const std::atomic<bool>& stop) {
   const ClockValue countFrom =
       start +
       static_cast<ClockValue>(timed ? Nanoseconds(job.warmupSeconds) : 0);
-  const ClockValue endAt =
-      countFrom + static_cast<ClockValue>(Nanoseconds(job.seconds));
+  const auto timedSpan = static_cast<ClockValue>(Nanoseconds(job.seconds));
+  ClockValue endAt = countFrom + timedSpan;
   bool counting = countFrom <= start;
   ClockValue windowStart = start;
   ClockValue lastCompletion = start;
@@ -351,12 +351,17 @@ IoResult RunQueuedIo(const IoJob& job, const std::atomic<bool>& stop) {
     }
     now = ReadClock();
     inFlight -= got;
+    // What ends the warm-up is the warm-up's: those transfers finished
+    // before the timed span begins. The span is as long as asked however
+    // late the warm-up ended.
+    const bool countThese = counting;
     if (!counting && now >= countFrom) {
       counting = true;
       counters = IoCounters{};
       counters.maxDepth = inFlight + got;
       result.latency.Clear();
       windowStart = now;
+      endAt = now + timedSpan;
     }
     if (issuing && stop.load(std::memory_order_relaxed)) {
       result.stopped = true;
@@ -376,7 +381,7 @@ IoResult RunQueuedIo(const IoJob& job, const std::atomic<bool>& stop) {
         issuing = false;
         continue;
       }
-      if (counting) {
+      if (countThese) {
         const std::uint64_t offset = offsetOf[slot];
         counters.bytes += block;
         ++counters.transfers;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "core/timing.h"
 #include "tests/support/fake_view.h"
 
 namespace ferrotick {
@@ -198,6 +200,33 @@ TEST(QueuedIo, ATimedRunTimesEachTransferAndAStopEndsItAtOnce) {
   const IoResult stopped = running.get();
   EXPECT_TRUE(stopped.stopped);
   EXPECT_EQ(stopped.error, 0);
+}
+
+// A clock that moves 30 ms at each reading, as if each transfer took that
+// long: a warm-up of 50 ms ends 10 ms late, with a transfer that finished
+// before the timed span began.
+std::atomic<int> g_readings{0};
+constexpr ClockValue kStepNs = 30'000'000;
+ClockValue Ticking() { return g_readings.fetch_add(1) * kStepNs; }
+
+TEST(QueuedIo, ALateWarmUpNeitherShortensTheSpanNorLendsItsTransfers) {
+  DirectJob run(kEngines[4], O_RDONLY, kMiB);  // depth 1
+  SKIP_WITHOUT_DIRECT_IO(*run.file);
+  run.job.warmupSeconds = 0.05;
+  run.job.seconds = 0.1;
+  run.job.latency = true;
+  g_readings.store(0);
+  SetClockForTest(&Ticking);
+  const IoResult timed = run.Run();
+  SetClockForTest(nullptr);
+  EXPECT_EQ(timed.error, 0);
+  EXPECT_GE(timed.seconds, run.job.seconds);
+  ASSERT_GT(timed.counters.transfers, 0u);
+  // One transfer per step, as the clock says, and no more.
+  EXPECT_NEAR(timed.seconds,
+              static_cast<double>(timed.counters.transfers) * kStepNs / 1e9,
+              1e-9);
+  EXPECT_EQ(timed.latency.Count(), timed.counters.transfers);
 }
 
 TEST(OffsetSequence, DrawsAlignedBlocksUniformlyAndRepeatsFromItsSeed) {
